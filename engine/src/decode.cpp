@@ -1,0 +1,235 @@
+// Whole-file decoding (libsndfile), conversion to the mixer rate (soxr) and
+// tag reading (TagLib). Control thread only.
+#include "internal.h"
+
+#include <sndfile.h>
+#include <soxr.h>
+
+#include <aifffile.h>
+#include <fileref.h>
+#include <flacfile.h>
+#include <id3v1genres.h>
+#include <id3v1tag.h>
+#include <id3v2frame.h>
+#include <id3v2tag.h>
+#include <infotag.h>
+#include <mpegfile.h>
+#include <opusfile.h>
+#include <tpropertymap.h>
+#include <vorbisfile.h>
+#include <wavfile.h>
+#include <xiphcomment.h>
+
+#include <filesystem>
+#include <memory>
+
+namespace rb::detail {
+namespace {
+
+// A decoded sound may take at most this many float samples (1 GiB).
+constexpr sf_count_t kMaxSamples = sf_count_t{1} << 28;
+
+struct SndCloser {
+    void operator()(SNDFILE* f) const { sf_close(f); }
+};
+
+void describe(int sfFormat, SoundObj& s) {
+    switch (sfFormat & SF_FORMAT_TYPEMASK) {
+    case SF_FORMAT_WAV: case SF_FORMAT_WAVEX: case SF_FORMAT_RF64: s.type = SOUND_TYPE_WAV; break;
+    case SF_FORMAT_AIFF: s.type = SOUND_TYPE_AIFF; break;
+    case SF_FORMAT_FLAC: s.type = SOUND_TYPE_FLAC; break;
+    case SF_FORMAT_OGG:
+        s.type = (sfFormat & SF_FORMAT_SUBMASK) == SF_FORMAT_OPUS ? SOUND_TYPE_OPUS : SOUND_TYPE_OGGVORBIS;
+        break;
+    case SF_FORMAT_MPEG: s.type = SOUND_TYPE_MPEG; break;
+    case SF_FORMAT_RAW: s.type = SOUND_TYPE_RAW; break;
+    default: s.type = SOUND_TYPE_UNKNOWN; break;
+    }
+    switch (sfFormat & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8: case SF_FORMAT_PCM_U8: s.format = SOUND_FORMAT_PCM8; s.bits = 8; break;
+    case SF_FORMAT_PCM_24: s.format = SOUND_FORMAT_PCM24; s.bits = 24; break;
+    case SF_FORMAT_PCM_32: s.format = SOUND_FORMAT_PCM32; s.bits = 32; break;
+    case SF_FORMAT_FLOAT: case SF_FORMAT_DOUBLE: s.format = SOUND_FORMAT_PCMFLOAT; s.bits = 32; break;
+    default: s.format = SOUND_FORMAT_PCM16; s.bits = 16; break;  // 16-bit and compressed sources
+    }
+}
+
+}  // namespace
+
+Result decodeFile(const char* path, int mixRate, SoundObj& s) {
+    std::error_code ec;
+    const std::filesystem::path p(path);
+    if (!std::filesystem::exists(p, ec)) return ERR_FILE_NOTFOUND;
+    if (!std::filesystem::is_regular_file(p, ec)) return ERR_FILE_BAD;
+    if (std::filesystem::file_size(p, ec) == 0) return ERR_FORMAT;
+
+    SF_INFO info{};
+    std::unique_ptr<SNDFILE, SndCloser> f(sf_open(path, SFM_READ, &info));
+    if (!f) {
+        const int err = sf_error(nullptr);
+        return err == SF_ERR_UNRECOGNISED_FORMAT ? ERR_FORMAT : ERR_FILE_BAD;
+    }
+    if (info.channels < 1 || info.channels > 64 || info.samplerate < 1000 || info.samplerate > 768000)
+        return ERR_FORMAT;
+    describe(info.format, s);
+
+    // Read whole, in chunks: compressed formats may not know their length.
+    const int ch = info.channels;
+    std::vector<float> src;
+    std::vector<float> chunk(static_cast<std::size_t>(4096 * ch));
+    if (info.frames > 0 && info.frames * ch < kMaxSamples) src.reserve(static_cast<std::size_t>(info.frames * ch));
+    for (;;) {
+        const sf_count_t got = sf_readf_float(f.get(), chunk.data(), 4096);
+        if (got <= 0) break;
+        if (static_cast<sf_count_t>(src.size()) + got * ch > kMaxSamples) return ERR_MEMORY;
+        src.insert(src.end(), chunk.begin(), chunk.begin() + got * ch);
+    }
+    const std::size_t frames = src.size() / static_cast<std::size_t>(ch);
+    if (frames == 0) return ERR_FILE_BAD;
+
+    // Keep mono as mono; fold more than two channels down to stereo.
+    const int outCh = ch == 1 ? 1 : 2;
+    if (ch > 2) {
+        std::vector<float> st(frames * 2);
+        for (std::size_t i = 0; i < frames; ++i) {
+            float l = 0, r = 0;
+            for (int c = 0; c < ch; ++c) (c % 2 ? r : l) += src[i * static_cast<std::size_t>(ch) + static_cast<std::size_t>(c)];
+            const float k = 2.0f / static_cast<float>(ch);
+            st[2 * i] = l * k;
+            st[2 * i + 1] = r * k;
+        }
+        src.swap(st);
+    }
+
+    s.sourceChannels = ch;
+    s.channels = outCh;
+    s.defaultFrequency = static_cast<float>(info.samplerate);
+    s.sourceFrames = static_cast<std::uint32_t>(frames);
+    s.dataRate = mixRate;
+    if (info.samplerate == mixRate) {
+        s.pcm = std::move(src);
+        s.dataFrames = static_cast<std::uint32_t>(frames);
+    } else {
+        const double ratio = static_cast<double>(mixRate) / info.samplerate;
+        const auto outFrames = static_cast<std::size_t>(static_cast<double>(frames) * ratio + 1.0);
+        s.pcm.assign(outFrames * static_cast<std::size_t>(outCh), 0.0f);
+        std::size_t done = 0;
+        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+        const soxr_quality_spec_t q = soxr_quality_spec(SOXR_HQ, 0);
+        const soxr_error_t err = soxr_oneshot(info.samplerate, mixRate, static_cast<unsigned>(outCh), src.data(), frames,
+                                              nullptr, s.pcm.data(), outFrames, &done, &io, &q, nullptr);
+        if (err) return ERR_FORMAT;
+        s.pcm.resize(done * static_cast<std::size_t>(outCh));
+        s.dataFrames = static_cast<std::uint32_t>(done);
+    }
+    if (s.dataFrames == 0) return ERR_FILE_BAD;
+    return OK;
+}
+
+namespace {
+
+void addTag(SoundObj& s, int type, const std::string& name, const TagLib::String& value) {
+    TagEntry e;
+    e.type = type;
+    e.name = name;
+    if (value.isLatin1()) {
+        e.datatype = TAGDATATYPE_STRING;
+        e.data = value.to8Bit(false);
+    } else {
+        e.datatype = TAGDATATYPE_STRING_UTF8;
+        e.data = value.to8Bit(true);
+    }
+    s.tags.push_back(std::move(e));
+}
+
+void addBinary(SoundObj& s, int type, const std::string& name, const TagLib::ByteVector& data) {
+    TagEntry e;
+    e.type = type;
+    e.datatype = TAGDATATYPE_BINARY;
+    e.name = name;
+    e.data.assign(data.data(), data.size());
+    s.tags.push_back(std::move(e));
+}
+
+void readId3v1(SoundObj& s, TagLib::ID3v1::Tag* t) {
+    if (!t || t->isEmpty()) return;
+    const int type = TAGTYPE_ID3V1;
+    addTag(s, type, "TITLE", t->title());
+    addTag(s, type, "ARTIST", t->artist());
+    addTag(s, type, "ALBUM", t->album());
+    addTag(s, type, "YEAR", TagLib::String::number(static_cast<int>(t->year())));
+    addTag(s, type, "COMMENT", t->comment());
+    addTag(s, type, "TRACK", TagLib::String::number(static_cast<int>(t->track())));
+    addTag(s, type, "GENRE", TagLib::String::number(static_cast<int>(t->genreNumber())));
+}
+
+void readId3v2(SoundObj& s, TagLib::ID3v2::Tag* t) {
+    if (!t) return;
+    for (const auto* frame : t->frameList()) {
+        const TagLib::ByteVector id = frame->frameID();
+        const std::string name(id.data(), id.size());
+        if (!name.empty() && (name[0] == 'T' || name == "COMM" || name == "USLT"))
+            addTag(s, TAGTYPE_ID3V2, name, frame->toString());
+        else
+            addBinary(s, TAGTYPE_ID3V2, name, frame->render());
+    }
+}
+
+void readXiph(SoundObj& s, TagLib::Ogg::XiphComment* c) {
+    if (!c) return;
+    for (const auto& [field, values] : c->fieldListMap())
+        for (const auto& v : values) addTag(s, TAGTYPE_VORBISCOMMENT, field.to8Bit(true), v);
+}
+
+}  // namespace
+
+void readTags(const char* path, SoundObj& s) {
+    try {
+        switch (s.type) {
+        case SOUND_TYPE_MPEG: {
+            TagLib::MPEG::File f(path, false);
+            if (!f.isValid()) return;
+            readId3v2(s, f.hasID3v2Tag() ? f.ID3v2Tag() : nullptr);
+            readId3v1(s, f.hasID3v1Tag() ? f.ID3v1Tag() : nullptr);
+            break;
+        }
+        case SOUND_TYPE_FLAC: {
+            TagLib::FLAC::File f(path, false);
+            if (!f.isValid()) return;
+            readId3v2(s, f.hasID3v2Tag() ? f.ID3v2Tag() : nullptr);
+            readXiph(s, f.hasXiphComment() ? f.xiphComment() : nullptr);
+            readId3v1(s, f.hasID3v1Tag() ? f.ID3v1Tag() : nullptr);
+            break;
+        }
+        case SOUND_TYPE_OGGVORBIS: {
+            TagLib::Ogg::Vorbis::File f(path, false);
+            if (f.isValid()) readXiph(s, f.tag());
+            break;
+        }
+        case SOUND_TYPE_OPUS: {
+            TagLib::Ogg::Opus::File f(path, false);
+            if (f.isValid()) readXiph(s, f.tag());
+            break;
+        }
+        case SOUND_TYPE_WAV: {
+            TagLib::RIFF::WAV::File f(path, false);
+            if (!f.isValid()) return;
+            readId3v2(s, f.hasID3v2Tag() ? f.ID3v2Tag() : nullptr);
+            if (f.hasInfoTag())
+                for (const auto& [id, value] : f.InfoTag()->fieldListMap())
+                    addTag(s, TAGTYPE_USER, std::string(id.data(), id.size()), value);
+            break;
+        }
+        case SOUND_TYPE_AIFF: {
+            TagLib::RIFF::AIFF::File f(path, false);
+            if (f.isValid() && f.hasID3v2Tag()) readId3v2(s, f.tag());
+            break;
+        }
+        default: break;
+        }
+    } catch (...) {
+        // A damaged tag never stops the sound from loading.
+    }
+}
+
+}  // namespace rb::detail

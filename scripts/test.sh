@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the normal build, then
+# the engine tests again under the address and undefined-behaviour sanitizers.
+# A PulseAudio server with a null sink is started for the device tests when
+# none is running, and stopped at the end.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/deps.sh"
+
+# shellcheck source=pulse.sh
+source "$root/scripts/pulse.sh"
+trap pulse_stop EXIT
+pulse_start
+
+export QT_QPA_PLATFORM=offscreen
+"$root/scripts/build.sh" "$root/build"
+"$root/scripts/build.sh" "$root/build-asan" -DRB_SANITIZE=ON -DRB_BUILD_APP=OFF -DRB_BUILD_BENCH=OFF
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS="suppressions=$root/tests/lsan.supp:print_suppressions=0"
+status=0
+(cd "$root/build" && ctest --output-on-failure -j 2) || status=1
+(cd "$root/build-asan" && ctest --output-on-failure -j 2 -R '^(Playback|Effects|Files|AllFormats|Tags|BrokenFiles|Record|System|Device)') || status=1
+exit $status

@@ -1,0 +1,199 @@
+// Playing, pausing, stopping and channel bookkeeping on the null output.
+#include "fixtures.h"
+
+#include <array>
+
+using namespace rbtest;
+
+namespace {
+
+class Playback : public NullEngine {};
+
+TEST_F(Playback, PlayAppearsInTheNextBufferAtItsVolume) {
+    const rb::Sound s = loadSamples(std::vector<float>(4800, 0.5f));
+    const rb::Channel c = play(s, 0.5f);
+    const auto out = render(64);
+    for (float v : out) ASSERT_FLOAT_EQ(v, 0.25f);  // mono reaches both sides
+    EXPECT_TRUE(playing(c));
+}
+
+TEST_F(Playback, PausedChannelIsHeldBackAndResumesWhereItStopped) {
+    std::vector<float> ramp(1000);
+    for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = static_cast<float>(i) / 1000.0f;
+    const rb::Sound s = loadSamples(ramp);
+    rb::Channel c{};
+    ASSERT_EQ(rb::System_PlaySound(sys, rb::CHANNEL_FREE, s, true, &c), rb::OK);
+    EXPECT_EQ(peak(render(100)), 0.0f);
+    ASSERT_EQ(rb::Channel_SetPaused(c, false), rb::OK);
+    auto out = render(100);
+    EXPECT_FLOAT_EQ(out[2 * 99], 0.099f);
+    ASSERT_EQ(rb::Channel_SetPaused(c, true), rb::OK);
+    EXPECT_EQ(peak(render(100)), 0.0f);
+    EXPECT_TRUE(playing(c)) << "a paused channel still counts as playing";
+    ASSERT_EQ(rb::Channel_SetPaused(c, false), rb::OK);
+    out = render(1);
+    EXPECT_FLOAT_EQ(out[0], 0.1f);
+}
+
+TEST_F(Playback, StopSilencesAndTheHandleThenAnswers35) {
+    const rb::Sound s = loadSamples(std::vector<float>(48000, 0.5f));
+    const rb::Channel c = play(s);
+    render(10);
+    ASSERT_EQ(rb::Channel_Stop(c), rb::OK);
+    EXPECT_EQ(peak(render(100)), 0.0f);
+    bool p = true;
+    EXPECT_EQ(rb::Channel_IsPlaying(c, &p), rb::ERR_INVALID_HANDLE);
+    EXPECT_FALSE(p);
+    EXPECT_EQ(rb::Channel_SetVolume(c, 1.0f), rb::ERR_INVALID_HANDLE);
+}
+
+TEST_F(Playback, FinishedPlayAnswers35AndFreesItsChannel) {
+    const rb::Sound s = loadSamples(std::vector<float>(100, 0.5f));
+    const rb::Channel c = play(s);
+    auto out = render(256);
+    EXPECT_FLOAT_EQ(out[2 * 99], 0.5f);
+    EXPECT_FLOAT_EQ(out[2 * 100], 0.0f);
+    bool p = true;
+    EXPECT_EQ(rb::Channel_IsPlaying(c, &p), rb::ERR_INVALID_HANDLE);
+    int n = -1;
+    ASSERT_EQ(rb::System_GetChannelsPlaying(sys, &n), rb::OK);
+    EXPECT_EQ(n, 0);
+    // The channel is reused, and the old handle still answers 35, not 11.
+    const rb::Channel again = play(s);
+    EXPECT_TRUE(playing(again));
+    EXPECT_EQ(rb::Channel_IsPlaying(c, &p), rb::ERR_INVALID_HANDLE);
+}
+
+TEST_F(Playback, LoopingSoundWrapsUntilStoppedAndLoopModeCanChange) {
+    const rb::Sound s = loadSamples(std::vector<float>(100, 0.5f), kRate, rb::LOOP_NORMAL);
+    const rb::Channel c = play(s);
+    const auto out = render(1000);
+    for (std::size_t i = 0; i < out.size(); ++i) ASSERT_FLOAT_EQ(out[i], 0.5f) << i;
+    EXPECT_TRUE(playing(c));
+    ASSERT_EQ(rb::Channel_Stop(c), rb::OK);
+
+    ASSERT_EQ(rb::Sound_SetMode(s, rb::LOOP_OFF), rb::OK);
+    std::uint32_t mode = 0;
+    ASSERT_EQ(rb::Sound_GetMode(s, &mode), rb::OK);
+    EXPECT_TRUE(mode & rb::LOOP_OFF);
+    EXPECT_FALSE(mode & rb::LOOP_NORMAL);
+    const rb::Channel once = play(s);
+    render(300);
+    EXPECT_FALSE(playing(once));
+}
+
+TEST_F(Playback, SixtyFifthPlayTakesTheOldestChannelWhoseHandleAnswers11) {
+    const rb::Sound s = loadSamples(std::vector<float>(100, 0.01f), kRate, rb::LOOP_NORMAL);
+    std::vector<rb::Channel> ch;
+    for (int i = 0; i < 64; ++i) {
+        ch.push_back(play(s));
+        render(1);  // distinct start times
+    }
+    int n = 0;
+    ASSERT_EQ(rb::System_GetChannelsPlaying(sys, &n), rb::OK);
+    EXPECT_EQ(n, 64);
+    const rb::Channel newest = play(s);
+    bool p = true;
+    EXPECT_EQ(rb::Channel_IsPlaying(ch[0], &p), rb::ERR_CHANNEL_STOLEN);
+    EXPECT_FALSE(p);
+    for (int i = 1; i < 64; ++i) EXPECT_TRUE(playing(ch[static_cast<std::size_t>(i)])) << i;
+    EXPECT_TRUE(playing(newest));
+    // The next one takes the second oldest.
+    play(s);
+    EXPECT_EQ(rb::Channel_IsPlaying(ch[1], &p), rb::ERR_CHANNEL_STOLEN);
+    const auto out = render(10);
+    EXPECT_NEAR(out[0], 64 * 0.01f, 1e-4);
+}
+
+// A key's fifteen channel slots: a new play takes the lowest slot whose
+// channel no longer plays; the finished play's handle is left in the slot.
+TEST_F(Playback, FifteenSlotPatternReusesTheLowestFinishedSlot) {
+    const rb::Sound shortHit = loadSamples(std::vector<float>(480, 0.1f));
+    const rb::Sound longHit = loadSamples(std::vector<float>(48000, 0.1f));
+    std::array<rb::Channel, 15> slots{};
+    auto pressKey = [&](rb::Sound s) {
+        for (auto& slot : slots)
+            if (!playing(slot)) {
+                slot = play(s);
+                return true;
+            }
+        return false;
+    };
+    ASSERT_TRUE(pressKey(shortHit));
+    for (int i = 1; i < 15; ++i) ASSERT_TRUE(pressKey(longHit));
+    EXPECT_FALSE(pressKey(longHit)) << "the sixteenth press finds no free slot";
+    render(1000);  // slot 0's short hit has ended
+    bool p = true;
+    EXPECT_EQ(rb::Channel_IsPlaying(slots[0], &p), rb::ERR_INVALID_HANDLE);
+    const rb::Channel old1 = slots[1];
+    ASSERT_TRUE(pressKey(longHit));
+    EXPECT_TRUE(playing(slots[0]));
+    EXPECT_EQ(slots[1], old1);
+    // Stopping the highest slot frees it for the next press.
+    ASSERT_EQ(rb::Channel_Stop(slots[14]), rb::OK);
+    ASSERT_TRUE(pressKey(longHit));
+    EXPECT_TRUE(playing(slots[14]));
+    int n = 0;
+    rb::System_GetChannelsPlaying(sys, &n);
+    EXPECT_EQ(n, 15);
+}
+
+TEST_F(Playback, PositionCountsSourceFramesAndMilliseconds) {
+    const rb::Sound s = loadSamples(std::vector<float>(24000, 0.2f), 24000);
+    const rb::Channel c = play(s);
+    render(4800);  // 100 ms
+    std::uint32_t pcm = 0, ms = 0;
+    ASSERT_EQ(rb::Channel_GetPosition(c, &pcm, rb::TIMEUNIT_PCM), rb::OK);
+    ASSERT_EQ(rb::Channel_GetPosition(c, &ms, rb::TIMEUNIT_MS), rb::OK);
+    EXPECT_NEAR(pcm, 2400u, 2);
+    EXPECT_NEAR(ms, 100u, 1);
+}
+
+TEST_F(Playback, ChannelsInAGroupPlayAndSurviveTheGroupsRelease) {
+    rb::ChannelGroup g{};
+    ASSERT_EQ(rb::System_CreateChannelGroup(sys, "Group0", &g), rb::OK);
+    char name[16] = {};
+    ASSERT_EQ(rb::ChannelGroup_GetName(g, name, sizeof name), rb::OK);
+    EXPECT_STREQ(name, "Group0");
+    const rb::Sound s = loadSamples(std::vector<float>(48000, 0.5f));
+    const rb::Channel c = play(s, 1.0f, g);
+    EXPECT_FLOAT_EQ(render(10)[0], 0.5f);
+    ASSERT_EQ(rb::ChannelGroup_Release(g), rb::OK);
+    EXPECT_EQ(rb::ChannelGroup_Release(g), rb::ERR_INVALID_HANDLE);
+    EXPECT_FLOAT_EQ(render(10)[0], 0.5f);
+    EXPECT_TRUE(playing(c));
+    EXPECT_EQ(rb::Channel_SetChannelGroup(c, g), rb::ERR_INVALID_HANDLE);
+}
+
+TEST_F(Playback, ReleasingASoundStopsItsChannels) {
+    const rb::Sound s = loadSamples(std::vector<float>(48000, 0.5f));
+    const rb::Channel c = play(s);
+    render(10);
+    ASSERT_EQ(rb::Sound_Release(s), rb::OK);
+    EXPECT_FALSE(playing(c));
+    EXPECT_EQ(peak(render(100)), 0.0f);
+    rb::Channel none{};
+    EXPECT_EQ(rb::System_PlaySound(sys, rb::CHANNEL_FREE, s, false, &none), rb::ERR_INVALID_HANDLE);
+    EXPECT_EQ(none, rb::Channel{});
+}
+
+TEST_F(Playback, CloseStopsEverythingAndInitStartsAfresh) {
+    const rb::Sound s = loadSamples(std::vector<float>(48000, 0.5f));
+    const rb::Channel c = play(s);
+    ASSERT_EQ(rb::System_Close(sys), rb::OK);
+    EXPECT_FALSE(playing(c));
+    ASSERT_EQ(rb::System_SetSoftwareFormat(sys, 44100, rb::SOUND_FORMAT_PCM24, 0, 0, 1), rb::OK);
+    ASSERT_EQ(rb::System_Init(sys, 64, 0, nullptr), rb::OK);
+    int rate = 0, format = 0;
+    ASSERT_EQ(rb::System_GetSoftwareFormat(sys, &rate, &format), rb::OK);
+    EXPECT_EQ(rate, 44100);
+    EXPECT_EQ(format, rb::SOUND_FORMAT_PCM24);
+    // A sound made at 48 kHz still plays at its own pitch on the new mixer rate.
+    const rb::Channel again = play(s);
+    render(4410);
+    std::uint32_t ms = 0;
+    ASSERT_EQ(rb::Channel_GetPosition(again, &ms, rb::TIMEUNIT_MS), rb::OK);
+    EXPECT_NEAR(ms, 100u, 2);
+}
+
+}  // namespace
