@@ -149,6 +149,28 @@ void BM_Mix64WithEffects(benchmark::State& state) { mix(state, true); }
 BENCHMARK(BM_Mix64Plain);
 BENCHMARK(BM_Mix64WithEffects);
 
+// One effect unit on a group with one playing channel: cost per unit.
+void BM_Effect(benchmark::State& state) {
+    rb::System sys = nullEngine();
+    rb::Sound s{};
+    rb::System_CreateSound(sys, writeWav("fx.wav", 48000, 2, 1.0, 220).c_str(), rb::LOOP_NORMAL, nullptr, &s);
+    rb::ChannelGroup g{};
+    rb::System_CreateChannelGroup(sys, "fx", &g);
+    rb::Dsp d{};
+    rb::System_CreateDSPByIndex(sys, static_cast<int>(state.range(0)), &d);
+    rb::ChannelGroup_AddDSP(g, d);
+    rb::Channel c{};
+    rb::System_PlaySound(sys, rb::CHANNEL_FREE, s, false, &c);
+    rb::Channel_SetChannelGroup(c, g);
+    constexpr unsigned frames = 4800;
+    std::vector<float> out(2 * frames);
+    for (auto _ : state) rb::System_RenderNull(sys, out.data(), frames);
+    state.counters["audio_s_per_cpu_s"] =
+        benchmark::Counter(static_cast<double>(frames) / 48000.0, benchmark::Counter::kIsIterationInvariantRate);
+    rb::System_Release(sys);
+}
+BENCHMARK(BM_Effect)->DenseRange(0, 15);
+
 // A 10-second 44.1 kHz stereo WAV decoded and converted to 48 kHz.
 void BM_Load10sWav(benchmark::State& state) {
     rb::System sys = nullEngine();

@@ -11,7 +11,9 @@ namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
 
-// Delay line with fractional read, one per channel.
+// Delay line with fractional read. process() loops copy one into a DelayTap
+// so that the hot loop works on locals: writes through a float pointer would
+// otherwise force every float member to be reloaded.
 class DelayLine {
 public:
     void resize(int frames) {
@@ -19,29 +21,35 @@ public:
         pos_ = 0;
     }
     void clear() { std::fill(buf_.begin(), buf_.end(), 0.0f); pos_ = 0; }
-    void write(float v) noexcept {
-        buf_[pos_] = v;
-        if (++pos_ == buf_.size()) pos_ = 0;
-    }
-    // Sample written `delay` writes ago (delay >= 1).
-    float read(float delay) const noexcept {
-        const std::size_t n = buf_.size();
-        float p = static_cast<float>(pos_) - delay;
-        while (p < 0.0f) p += static_cast<float>(n);
-        const auto i0 = static_cast<std::size_t>(p) % n;
-        const std::size_t i1 = (i0 + 1) % n;
-        const float f = p - std::floor(p);
-        return buf_[i0] + (buf_[i1] - buf_[i0]) * f;
-    }
-    float readInt(std::size_t delay) const noexcept {
-        const std::size_t n = buf_.size();
-        return buf_[(pos_ + n - delay % n) % n];
-    }
-
-private:
     std::vector<float> buf_;
     std::size_t pos_ = 0;
 };
+
+struct DelayTap {
+    float* __restrict d;
+    std::size_t n;
+    std::size_t pos;
+    explicit DelayTap(DelayLine& l) : d(l.buf_.data()), n(l.buf_.size()), pos(l.pos_) {}
+    void save(DelayLine& l) const { l.pos_ = pos; }
+    void write(float v) noexcept {
+        d[pos] = v;
+        if (++pos == n) pos = 0;
+    }
+    // Sample written `delay` writes ago, 1 <= delay < n.
+    float read(float delay) const noexcept {
+        float p = static_cast<float>(pos) - delay;
+        if (p < 0.0f) p += static_cast<float>(n);
+        auto i0 = static_cast<std::size_t>(p);
+        if (i0 >= n) i0 = 0;
+        const std::size_t i1 = i0 + 1 == n ? 0 : i0 + 1;
+        const float f = p - static_cast<float>(i0);
+        return d[i0] + (d[i1] - d[i0]) * f;
+    }
+    float readInt(std::size_t delay) const noexcept { return d[pos >= delay ? pos - delay : pos + n - delay]; }
+};
+
+// Control-rate helpers: slow parameters are computed every kControl frames.
+constexpr int kControl = 16;
 
 // RBJ biquad, one state per channel.
 class Biquad {
@@ -67,17 +75,19 @@ public:
     }
     void reset() { z_ = {}; }
     void process(float* s, int frames) noexcept {
-        for (int c = 0; c < 2; ++c) {
-            float z1 = z_[c][0], z2 = z_[c][1];
-            for (int i = 0; i < frames; ++i) {
-                float& x = s[2 * i + c];
-                const float y = b0_ * x + z1;
-                z1 = b1_ * x - a1_ * y + z2;
-                z2 = b2_ * x - a2_ * y;
-                x = y;
-            }
-            z_[c][0] = z1; z_[c][1] = z2;
+        // Both sides in one pass: two independent chains keep the pipeline busy.
+        float l1 = z_[0][0], l2 = z_[0][1], r1 = z_[1][0], r2 = z_[1][1];
+        for (int i = 0; i < frames; ++i) {
+            const float xl = s[2 * i], xr = s[2 * i + 1];
+            const float yl = b0_ * xl + l1, yr = b0_ * xr + r1;
+            l1 = b1_ * xl - a1_ * yl + l2;
+            r1 = b1_ * xr - a1_ * yr + r2;
+            l2 = b2_ * xl - a2_ * yl;
+            r2 = b2_ * xr - a2_ * yr;
+            s[2 * i] = yl;
+            s[2 * i + 1] = yr;
         }
+        z_[0][0] = l1; z_[0][1] = l2; z_[1][0] = r1; z_[1][1] = r2;
     }
 
 private:
@@ -114,13 +124,17 @@ public:
     }
     void reset() override { for (auto& d : line_) d.clear(); }
     void process(float* s, int n) noexcept override {
-        for (int i = 0; i < n; ++i)
-            for (int c = 0; c < 2; ++c) {
-                float& x = s[2 * i + c];
-                const float echo = line_[c].readInt(delay_);
-                line_[c].write(x + echo * 0.45f);
-                x += echo;
-            }
+        DelayTap l(line_[0]), r(line_[1]);
+        const std::size_t delay = delay_;
+        for (int i = 0; i < n; ++i) {
+            const float el = l.readInt(delay), er = r.readInt(delay);
+            l.write(s[2 * i] + el * 0.45f);
+            r.write(s[2 * i + 1] + er * 0.45f);
+            s[2 * i] += el;
+            s[2 * i + 1] += er;
+        }
+        l.save(line_[0]);
+        r.save(line_[1]);
     }
     std::size_t delay_ = 0;
     std::array<DelayLine, 2> line_;
@@ -135,14 +149,18 @@ public:
     }
     void reset() override { for (auto& d : line_) d.clear(); }
     void process(float* s, int n) noexcept override {
+        DelayTap a(line_[0]), b(line_[1]);
+        const std::size_t delay = delay_;
         for (int i = 0; i < n; ++i) {
             const float l = s[2 * i], r = s[2 * i + 1];
-            const float dl = line_[0].readInt(delay_), dr = line_[1].readInt(delay_);
-            line_[0].write((l + r) * 0.5f + dr * 0.4f);
-            line_[1].write(dl * 0.4f);
+            const float dl = a.readInt(delay), dr = b.readInt(delay);
+            a.write((l + r) * 0.5f + dr * 0.4f);
+            b.write(dl * 0.4f);
             s[2 * i] = l + dl * 0.6f;
             s[2 * i + 1] = r + dr * 0.6f;
         }
+        a.save(line_[0]);
+        b.save(line_[1]);
     }
     std::size_t delay_ = 0;
     std::array<DelayLine, 2> line_;
@@ -158,42 +176,66 @@ public:
         for (auto& d : line_) d.resize(static_cast<int>((baseMs_ + depthMs_) * rate_ / 1000.0f) + 8);
         phase_ = 0;
     }
-    void reset() override { for (auto& d : line_) d.clear(); phase_ = 0; }
+    void reset() override { for (auto& d : line_) d.clear(); phase_ = 0; count_ = 0; }
     void process(float* s, int n) noexcept override {
         const float inc = 2.0f * kPi * hz_ / rate_;
+        const float fb = fb_, wet = wet_, dry = 1.0f - wet_ * 0.5f;
+        DelayTap l(line_[0]), r(line_[1]);
+        float phase = phase_, dl = delay_[0], dr = delay_[1];
+        unsigned count = count_;
         for (int i = 0; i < n; ++i) {
-            for (int c = 0; c < 2; ++c) {
+            if (count++ % kControl == 0) {
                 // Right side a quarter period later, for width.
-                const float lfo = std::sin(phase_ + (c ? kPi / 2 : 0.0f));
-                const float d = (baseMs_ + depthMs_ * 0.5f * (1.0f + lfo)) * rate_ / 1000.0f;
-                float& x = s[2 * i + c];
-                const float y = line_[c].read(std::max(d, 1.0f));
-                line_[c].write(x + y * fb_);
-                x = x * (1.0f - wet_ * 0.5f) + y * wet_;
+                const float scale = depthMs_ * 0.5f * rate_ / 1000.0f, base = baseMs_ * rate_ / 1000.0f;
+                dl = std::max(base + scale * (1.0f + std::sin(phase)), 1.0f);
+                dr = std::max(base + scale * (1.0f + std::sin(phase + kPi / 2)), 1.0f);
+                phase += inc * kControl;
+                if (phase > 2 * kPi) phase -= 2 * kPi;
             }
-            phase_ += inc;
-            if (phase_ > 2 * kPi) phase_ -= 2 * kPi;
+            const float xl = s[2 * i], xr = s[2 * i + 1];
+            const float yl = l.read(dl), yr = r.read(dr);
+            l.write(xl + yl * fb);
+            r.write(xr + yr * fb);
+            s[2 * i] = xl * dry + yl * wet;
+            s[2 * i + 1] = xr * dry + yr * wet;
         }
+        l.save(line_[0]);
+        r.save(line_[1]);
+        phase_ = phase;
+        delay_ = {dl, dr};
+        count_ = count;
     }
     float baseMs_, depthMs_, hz_, fb_, wet_;
     float rate_ = 48000, phase_ = 0;
+    std::array<float, 2> delay_{1.0f, 1.0f};
+    unsigned count_ = 0;
     std::array<DelayLine, 2> line_;
 };
 
 // Tremolo: 5 Hz, 60 % depth.
 class Tremolo final : public DspUnit {
 public:
-    void prepare(int rate) override { inc_ = 2.0f * kPi * 5.0f / static_cast<float>(rate); phase_ = 0; }
-    void reset() override { phase_ = 0; }
+    void prepare(int rate) override { inc_ = 2.0f * kPi * 5.0f / static_cast<float>(rate); reset(); }
+    void reset() override { phase_ = 0; gain_ = gainAt(0); count_ = 0; }
     void process(float* s, int n) noexcept override {
+        float gain = gain_, step = step_, phase = phase_;
+        unsigned count = count_;
         for (int i = 0; i < n; ++i) {
-            const float g = 1.0f - 0.6f * 0.5f * (1.0f + std::sin(phase_));
-            s[2 * i] *= g; s[2 * i + 1] *= g;
-            phase_ += inc_;
-            if (phase_ > 2 * kPi) phase_ -= 2 * kPi;
+            if (count++ % kControl == 0) {
+                const float next = gainAt(phase + inc_ * kControl);
+                step = (next - gain) / kControl;
+                phase += inc_ * kControl;
+                if (phase > 2 * kPi) phase -= 2 * kPi;
+            }
+            s[2 * i] *= gain;
+            s[2 * i + 1] *= gain;
+            gain += step;
         }
+        gain_ = gain; step_ = step; phase_ = phase; count_ = count;
     }
-    float inc_ = 0, phase_ = 0;
+    static float gainAt(float phase) { return 1.0f - 0.6f * 0.5f * (1.0f + std::sin(phase)); }
+    float inc_ = 0, phase_ = 0, gain_ = 1, step_ = 0;
+    unsigned count_ = 0;
 };
 
 // Soft-clipping overdrive.
@@ -202,7 +244,11 @@ public:
     void prepare(int) override {}
     void reset() override {}
     void process(float* s, int n) noexcept override {
-        for (int i = 0; i < 2 * n; ++i) s[i] = std::tanh(s[i] * 8.0f) * 0.5f;
+        for (int i = 0; i < 2 * n; ++i) {
+            // Rational tanh, exact enough for a drive stage and far cheaper.
+            const float x = std::clamp(s[i] * 8.0f, -3.0f, 3.0f);
+            s[i] = x * (27.0f + x * x) / (27.0f + 9.0f * x * x) * 0.5f;
+        }
     }
 };
 
@@ -215,24 +261,36 @@ public:
     void prepare(int rate) override {
         att_ = std::exp(-1.0f / (attackMs_ * 0.001f * static_cast<float>(rate)));
         rel_ = std::exp(-1.0f / (releaseMs_ * 0.001f * static_cast<float>(rate)));
-        env_ = 0;
+        reset();
     }
-    void reset() override { env_ = 0; }
+    void reset() override { env_ = 0; gain_ = makeup_; step_ = 0; count_ = 0; }
     void process(float* s, int n) noexcept override {
+        float env = env_, gain = gain_, step = step_;
+        const float att = att_, rel = rel_;
+        unsigned count = count_;
         for (int i = 0; i < n; ++i) {
             const float peak = std::max(std::fabs(s[2 * i]), std::fabs(s[2 * i + 1]));
-            const float k = peak > env_ ? att_ : rel_;
-            env_ = k * env_ + (1.0f - k) * peak;
-            float gain = makeup_;
-            if (env_ > 1e-6f) {
-                const float db = 20.0f * std::log10(env_);
-                if (db > thr_) gain *= std::pow(10.0f, ((thr_ - db) * (1.0f - 1.0f / ratio_)) / 20.0f);
+            const float k = peak > env ? att : rel;
+            env = k * env + (1.0f - k) * peak;
+            if (count++ % kControl == 0) {
+                float target = makeup_;
+                if (env > 1e-6f) {
+                    const float db = 20.0f * std::log10(env);
+                    if (db > thr_) target *= std::pow(10.0f, ((thr_ - db) * (1.0f - 1.0f / ratio_)) / 20.0f);
+                }
+                // Attacks take the new gain at once; releases glide to it.
+                if (target < gain) { gain = target; step = 0; }
+                else step = (target - gain) / kControl;
             }
-            s[2 * i] *= gain; s[2 * i + 1] *= gain;
+            s[2 * i] *= gain;
+            s[2 * i + 1] *= gain;
+            gain += step;
         }
+        env_ = env; gain_ = gain; step_ = step; count_ = count;
     }
     float thr_, ratio_, makeup_, attackMs_, releaseMs_;
-    float att_ = 0, rel_ = 0, env_ = 0;
+    float att_ = 0, rel_ = 0, env_ = 0, gain_ = 1, step_ = 0;
+    unsigned count_ = 0;
 };
 
 // Brings quiet material up towards full scale: peak follower with a slow fall.
@@ -241,12 +299,16 @@ public:
     void prepare(int rate) override { fall_ = std::exp(-1.0f / (2.0f * static_cast<float>(rate))); peak_ = 0; }
     void reset() override { peak_ = 0; }
     void process(float* s, int n) noexcept override {
+        float peak = peak_;
+        const float fall = fall_;
         for (int i = 0; i < n; ++i) {
             const float p = std::max(std::fabs(s[2 * i]), std::fabs(s[2 * i + 1]));
-            peak_ = std::max(p, peak_ * fall_);
-            const float gain = peak_ > 0.05f ? std::min(0.9f / peak_, 10.0f) : 1.0f;
-            s[2 * i] *= gain; s[2 * i + 1] *= gain;
+            peak = std::max(p, peak * fall);
+            const float gain = peak > 0.05f ? std::min(0.9f / peak, 10.0f) : 1.0f;
+            s[2 * i] *= gain;
+            s[2 * i + 1] *= gain;
         }
+        peak_ = peak;
     }
     float fall_ = 1, peak_ = 0;
 };
@@ -262,73 +324,90 @@ public:
     void reset() override { for (auto& d : line_) d.clear(); phase_ = 0; }
     void process(float* s, int n) noexcept override {
         constexpr float ratio = 1.5f;
+        const float window = window_, inc = (1.0f - ratio) / window_;
+        DelayTap l(line_[0]), r(line_[1]);
+        float phase = phase_;
         for (int i = 0; i < n; ++i) {
-            phase_ += (1.0f - ratio) / window_;
-            phase_ -= std::floor(phase_);
-            const float p2 = phase_ + 0.5f - std::floor(phase_ + 0.5f);
-            const float g1 = std::sin(kPi * phase_), g2 = std::sin(kPi * p2);
-            for (int c = 0; c < 2; ++c) {
-                line_[c].write(s[2 * i + c]);
-                s[2 * i + c] = line_[c].read(1.0f + phase_ * window_) * g1 +
-                               line_[c].read(1.0f + p2 * window_) * g2;
-            }
+            phase += inc;
+            if (phase < 0.0f) phase += 1.0f;
+            const float p2 = phase < 0.5f ? phase + 0.5f : phase - 0.5f;
+            const float g1 = 1.0f - std::fabs(2.0f * phase - 1.0f), g2 = 1.0f - g1;
+            l.write(s[2 * i]);
+            r.write(s[2 * i + 1]);
+            const float d1 = 1.0f + phase * window, d2 = 1.0f + p2 * window;
+            s[2 * i] = l.read(d1) * g1 + l.read(d2) * g2;
+            s[2 * i + 1] = r.read(d1) * g1 + r.read(d2) * g2;
         }
+        l.save(line_[0]);
+        r.save(line_[1]);
+        phase_ = phase;
     }
     float window_ = 2400, phase_ = 0;
     std::array<DelayLine, 2> line_;
 };
 
-// Schroeder-Moorer reverb: eight damped combs and four all-passes per side.
+// Room reverb: an eight-line feedback delay network with a Householder
+// mixing matrix and damped lines, about 1.2 s long. The lines share one write
+// position over power-of-two rings, so a frame costs a single index update.
 class Reverb final : public DspUnit {
+    static constexpr std::size_t kLines = 8;
+
 public:
     void prepare(int rate) override {
-        static constexpr std::array<int, 8> combs{1116, 1188, 1277, 1356, 1422, 1491, 1557, 1617};
-        static constexpr std::array<int, 4> aps{556, 441, 341, 225};
+        static constexpr std::array<int, kLines> lengths{1051, 1123, 1231, 1327, 1439, 1553, 1627, 1747};
+        constexpr float rt60 = 1.2f;
         const float scale = static_cast<float>(rate) / 44100.0f;
-        for (int c = 0; c < 2; ++c) {
-            const int spread = c ? 23 : 0;
-            for (std::size_t k = 0; k < combs.size(); ++k) {
-                combLen_[c][k] = static_cast<std::size_t>(static_cast<float>(combs[k] + spread) * scale);
-                comb_[c][k].resize(static_cast<int>(combLen_[c][k]) + 1);
-            }
-            for (std::size_t k = 0; k < aps.size(); ++k) {
-                apLen_[c][k] = static_cast<std::size_t>(static_cast<float>(aps[k] + spread) * scale);
-                ap_[c][k].resize(static_cast<int>(apLen_[c][k]) + 1);
-            }
+        std::size_t longest = 0;
+        for (std::size_t k = 0; k < kLines; ++k) {
+            len_[k] = static_cast<std::size_t>(static_cast<float>(lengths[k]) * scale);
+            gain_[k] = std::pow(10.0f, -3.0f * static_cast<float>(len_[k]) / (rt60 * static_cast<float>(rate)));
+            longest = std::max(longest, len_[k]);
         }
+        ring_ = 1;
+        while (ring_ <= longest) ring_ <<= 1;
+        // Lines a cache line apart from a power of two, or they all fall
+        // into the same cache sets.
+        stride_ = ring_ + 16;
+        lines_.assign(kLines * stride_, 0.0f);
         reset();
     }
     void reset() override {
-        for (auto& side : comb_) for (auto& d : side) d.clear();
-        for (auto& side : ap_) for (auto& d : side) d.clear();
+        std::fill(lines_.begin(), lines_.end(), 0.0f);
         damp_ = {};
+        pos_ = 0;
     }
     void process(float* s, int n) noexcept override {
-        constexpr float feedback = 0.84f, damp = 0.3f, wet = 1.0f, gainIn = 0.015f;
+        constexpr float gainIn = 0.25f, wet = 0.35f, damping = 0.45f;
+        float* __restrict lines = lines_.data();
+        const std::size_t stride = stride_, mask = ring_ - 1;
+        std::size_t pos = pos_;
+        std::array<float, kLines> damp = damp_;
         for (int i = 0; i < n; ++i) {
             const float in = (s[2 * i] + s[2 * i + 1]) * gainIn;
-            for (int c = 0; c < 2; ++c) {
-                float out = 0;
-                for (std::size_t k = 0; k < 8; ++k) {
-                    const float y = comb_[c][k].readInt(combLen_[c][k]);
-                    damp_[c][k] = y * (1 - damp) + damp_[c][k] * damp;
-                    comb_[c][k].write(in + damp_[c][k] * feedback);
-                    out += y;
-                }
-                for (std::size_t k = 0; k < 4; ++k) {
-                    const float b = ap_[c][k].readInt(apLen_[c][k]);
-                    ap_[c][k].write(out + b * 0.5f);
-                    out = b - out;
-                }
-                s[2 * i + c] += out * wet;
+            std::array<float, kLines> o;
+            for (std::size_t k = 0; k < kLines; ++k) {
+                const float x = lines[k * stride + ((pos - len_[k]) & mask)] * gain_[k];
+                damp[k] += (x - damp[k]) * (1.0f - damping);  // high frequencies die first
+                o[k] = damp[k];
             }
+            const float sum = ((o[0] + o[1]) + (o[2] + o[3])) + ((o[4] + o[5]) + (o[6] + o[7]));
+            const float h = sum * (2.0f / kLines);
+            for (std::size_t k = 0; k < kLines; ++k)
+                lines[k * stride + pos] = o[k] - h + ((k & 1) ? -in : in);
+            s[2 * i] += ((o[0] + o[2]) + (o[4] + o[6])) * wet;
+            s[2 * i + 1] += ((o[1] + o[3]) + (o[5] + o[7])) * wet;
+            pos = (pos + 1) & mask;
         }
+        pos_ = pos;
+        damp_ = damp;
     }
-    std::array<std::array<DelayLine, 8>, 2> comb_;
-    std::array<std::array<std::size_t, 8>, 2> combLen_{};
-    std::array<std::array<float, 8>, 2> damp_{};
-    std::array<std::array<DelayLine, 4>, 2> ap_;
-    std::array<std::array<std::size_t, 4>, 2> apLen_{};
+
+private:
+    std::vector<float> lines_;
+    std::array<std::size_t, kLines> len_{};
+    std::array<float, kLines> gain_{};
+    std::array<float, kLines> damp_{};
+    std::size_t ring_ = 1, stride_ = 1, pos_ = 0;
 };
 
 // Lo-fi: 6-bit quantisation and a quarter of the sample rate.
