@@ -198,7 +198,7 @@ void BM_PulseOpen(benchmark::State& state) {
         rb::System_Release(sys);
         return;
     }
-    rb::System_SetDSPBufferSize(sys, static_cast<unsigned>(state.range(0)));
+    rb::System_SetDSPBufferSize(sys, static_cast<unsigned>(state.range(0)));  // 0: the default
     rb::System_SetSoftwareFormat(sys, 48000, rb::SOUND_FORMAT_PCM16, 0, 0, 1);
     unsigned buffer = 0;
     long latency = 0;
@@ -215,7 +215,7 @@ void BM_PulseOpen(benchmark::State& state) {
     state.counters["reported_latency_frames"] = static_cast<double>(latency);
     rb::System_Release(sys);
 }
-BENCHMARK(BM_PulseOpen)->Arg(256)->Iterations(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PulseOpen)->Arg(0)->Arg(256)->Iterations(3)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
