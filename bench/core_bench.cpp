@@ -1,0 +1,114 @@
+// Sound core speed: a key press on a full table, and building a package's sounds.
+#include "prompt.h"
+#include "settings.h"
+#include "soundcore.h"
+
+#include <benchmark/benchmark.h>
+#include <sndfile.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+namespace {
+
+class SilentPrompt : public rimbal::Prompt {
+public:
+    Button message(const QString&, const QString&, Icon, int) override { return Ok; }
+    bool input(const QString&, const QString&, QString&) override { return false; }
+    QString openFile(const QString&, const QString&, const QString&) override { return {}; }
+    QString saveFile(const QString&, const QString&, const QString&) override { return {}; }
+    QString chooseFolder(const QString&, const QString&) override { return {}; }
+};
+class SilentLog : public rimbal::LogView {
+public:
+    void showLog(const QString&, const QStringList&) override {}
+};
+
+void writeWav(const QString& path, int rate, int channels, double seconds) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = channels;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* f = sf_open(QFile::encodeName(path).constData(), SFM_WRITE, &info);
+    const auto frames = static_cast<sf_count_t>(rate * seconds);
+    std::vector<float> buf(static_cast<std::size_t>(frames * channels));
+    for (std::size_t i = 0; i < buf.size(); ++i)
+        buf[i] = 0.3f * static_cast<float>(std::sin(2 * std::numbers::pi * 200.0 * static_cast<double>(i / channels) / rate));
+    sf_writef_float(f, buf.data(), frames);
+    sf_close(f);
+}
+
+// A package of 64 one-second 44.1 kHz WAV files.
+struct Package {
+    QTemporaryDir dir;
+    rimbal::Settings settings;
+    SilentPrompt prompt;
+    SilentLog log;
+    rimbal::SoundCore core{settings, prompt, log};
+    Package() : settings(dir.path() + u'/') {
+        settings.LoadConfiguration();
+        settings.PackName = QStringLiteral("Bench");
+        QDir().mkpath(core.PackageFolder());
+        for (int i = 0; i < 64; ++i) {
+            const QString name = QStringLiteral("s%1.wav").arg(i);
+            writeWav(core.PackageFolder() + name, 44100, 1, 1.0);
+            core.KeyLines.append(QStringLiteral("%1*0*0*0*0*1,00*0*0*0*0*0*0*0*0*0*0*0*0*0*0*0*0*%2").arg(0x200 + i).arg(name));
+        }
+        rb::System_Create(&core.SoundSystem);
+        rb::System_SetOutput(core.SoundSystem, rb::OUTPUTTYPE_NULL);
+    }
+    ~Package() { rb::System_Release(core.SoundSystem); }
+};
+
+void BM_CreateSounds64(benchmark::State& state) {
+    Package p;
+    for (auto _ : state) {
+        p.core.CreateSounds(false);
+        state.PauseTiming();
+        if (p.core.KeyCount != 64) state.SkipWithError("keys missing");
+        p.core.ReleaseSounds(false);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_CreateSounds64)->Unit(benchmark::kMillisecond);
+
+// Full table, every key with fifteen plays of which half still sound; each
+// press looks at the whole table before finding its key.
+void BM_PlayKeyFullTable(benchmark::State& state) {
+    Package p;
+    p.core.CreateSounds(false);
+    for (int k = 0; k < 64; ++k)
+        for (int s = 0; s < 15; ++s) p.core.PlayKey(static_cast<std::uint16_t>(0x200 + k));
+    // Stop every other slot so half are free and half play.
+    for (auto& r : p.core.KeySounds)
+        for (int s = 0; s < 15; s += 2) rb::Channel_Stop(r.channels[static_cast<std::size_t>(s)]);
+    const auto last = static_cast<std::uint16_t>(0x200 + 63);
+    int n = 0;
+    for (auto _ : state) {
+        p.core.PlayKey(last);
+        // Free the slot again so every press does the same work.
+        state.PauseTiming();
+        for (int s = 0; s < 15; s += 2) rb::Channel_Stop(p.core.KeySounds[63].channels[static_cast<std::size_t>(s)]);
+        ++n;
+        state.ResumeTiming();
+    }
+    state.counters["plays"] = n;
+    p.core.ReleaseSounds(false);
+}
+BENCHMARK(BM_PlayKeyFullTable)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,55 @@
+#include "inifile.h"
+
+#include "textfiles.h"
+
+namespace rimbal {
+
+void IniFile::load(const QString& path) {
+    lines_.clear();
+    ReadTextLines(path, lines_);
+}
+
+qsizetype IniFile::sectionLine(const QString& section) const {
+    for (qsizetype i = 0; i < lines_.size(); ++i) {
+        const QString t = lines_[i].trimmed();
+        if (t.startsWith(u'[') && t.endsWith(u']') &&
+            t.mid(1, t.size() - 2).trimmed().compare(section, Qt::CaseInsensitive) == 0)
+            return i;
+    }
+    return -1;
+}
+
+namespace {
+bool isSection(const QString& line) { return line.trimmed().startsWith(u'['); }
+}  // namespace
+
+std::optional<QString> IniFile::value(const QString& section, const QString& key) const {
+    const qsizetype s = sectionLine(section);
+    if (s < 0) return std::nullopt;
+    for (qsizetype i = s + 1; i < lines_.size() && !isSection(lines_[i]); ++i) {
+        const qsizetype eq = lines_[i].indexOf(u'=');
+        if (eq < 0) continue;
+        if (lines_[i].left(eq).trimmed().compare(key, Qt::CaseInsensitive) == 0) return lines_[i].mid(eq + 1).trimmed();
+    }
+    return std::nullopt;
+}
+
+void IniFile::setValue(const QString& section, const QString& key, const QString& value) {
+    qsizetype s = sectionLine(section);
+    if (s < 0) {
+        lines_.append(QStringLiteral("[%1]").arg(section));
+        s = lines_.size() - 1;
+    }
+    qsizetype last = s;
+    for (qsizetype i = s + 1; i < lines_.size() && !isSection(lines_[i]); ++i) {
+        const qsizetype eq = lines_[i].indexOf(u'=');
+        if (eq >= 0 && lines_[i].left(eq).trimmed().compare(key, Qt::CaseInsensitive) == 0) {
+            lines_[i] = lines_[i].left(eq).trimmed() + u'=' + value;
+            return;
+        }
+        if (!lines_[i].trimmed().isEmpty()) last = i;
+    }
+    lines_.insert(last + 1, key + u'=' + value);
+}
+
+}  // namespace rimbal

@@ -1,0 +1,26 @@
+// A small INI reader and writer with the private-profile rules: section and
+// key names match in any letter case, values are taken as they stand, and
+// lines it does not know are kept as they are.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace rimbal {
+
+class IniFile {
+public:
+    // Reads path if it exists; a missing file is an empty one.
+    void load(const QString& path);
+    std::optional<QString> value(const QString& section, const QString& key) const;
+    void setValue(const QString& section, const QString& key, const QString& value);
+    const QStringList& lines() const { return lines_; }
+
+private:
+    qsizetype sectionLine(const QString& section) const;
+    QStringList lines_;
+};
+
+}  // namespace rimbal

@@ -1,0 +1,67 @@
+// The program's settings: one value per key of the configuration file beside
+// the executable, the application folder, and the engine values derived from
+// them. GUI thread.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+namespace rimbal {
+
+class Settings {
+public:
+    // appDir ends with a separator; the configuration file is iniPath, by
+    // default appDir + "rimbal2.ini".
+    explicit Settings(QString appDir = {}, QString iniPath = {});
+
+    void LoadConfiguration();
+    // Writes every key; on failure error holds "Unable to write to <path>",
+    // the file is left as it was and nothing in memory changes.
+    bool SaveConfiguration(QString* error = nullptr) const;
+
+    // The absolute in-memory form of a packages folder, ending with a separator.
+    QString NormalizePackPath(const QString& path) const;
+    // The folder with a leading AppDir removed (any letter case).
+    QString RelativeForm(const QString& folder) const;
+
+    // Rebuilds OutputRate, OutputFormat and SoundMode from the keys; a value
+    // out of range leaves the previous one in force.
+    void DeriveEngineValues();
+    // The engine output type for ID_Driver_Output; false for a value that sets none.
+    static bool OutputTypeFor(int idDriverOutput, int& outputType);
+
+    QString IniPath() const { return iniPath_; }
+    void SetIniPath(const QString& path) { iniPath_ = path; }
+
+    // Configuration keys.
+    int Driver_Playback_Count = 0;
+    int Driver_Record_Count = 0;
+    int ID_Driver_Output = -1;
+    int ID_Driver_Playback = -1;
+    int ID_Driver_Record = -1;
+    int ID_Output_Rate_Freq = 0;
+    int ID_Output_Mode = 0;
+    int ID_Output_Snd_Format = 0;
+    int ID_Output_Channel = 0;
+    bool FirstRun = true;
+    bool ShowChannels = true;
+    bool ShowStatus = true;
+    bool ShowAnimation = false;
+    bool UseEffects = true;
+    QString PackPath;
+    QString PackName;
+
+    QString AppDir;
+    bool StartingUp = false;
+
+    // Derived engine values; 0 until a valid value was seen.
+    int OutputRate = 0;
+    int OutputFormat = 0;
+    std::uint32_t SoundMode = 0;
+
+private:
+    QString iniPath_;
+};
+
+}  // namespace rimbal

@@ -1,0 +1,115 @@
+// The sound core: the engine handle, the key table and its key list, the
+// preview record, result checks, playing and adding keys. GUI thread only.
+#pragma once
+
+#include "prompt.h"
+#include "settings.h"
+
+#include "rbcore.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+
+namespace rimbal {
+
+inline constexpr int kMaxKeys = 64;
+inline constexpr int kSlots = 15;
+inline constexpr int kEffects = 16;
+
+// One defined key: the engine objects made for it and its settings.
+struct TAG_SOUND_DATA {
+    rb::Sound sound{};
+    rb::ChannelGroup group{};
+    std::array<rb::Dsp, kEffects> units{};        // unit i serves effect i (plug-in i+1)
+    std::array<rb::Channel, kSlots> channels{};   // one per overlapping play
+    std::uint16_t playKey = 0;
+    std::uint16_t stopKey = 0;
+    QString fileName;
+    float volume = 1.0f;
+    std::uint8_t noInterrupt = 0;
+    std::uint8_t loop = 0;
+    std::uint8_t stopAll = 0;
+    std::array<std::uint8_t, kEffects> effects{};
+    std::array<std::uint8_t, kSlots> ledStates{};  // the channel display's own
+};
+
+class SoundCore {
+public:
+    SoundCore(Settings& settings, Prompt& prompt, LogView& log);
+    SoundCore(const SoundCore&) = delete;
+    SoundCore& operator=(const SoundCore&) = delete;
+
+    // ---- result checks ----
+    static QString ErrorText(rb::Result r);
+    // Stores r in LastResult; a failure opens the error box.
+    void CheckResult(rb::Result r);
+    // Stores r in LastResult; a failure is appended to ErrorLog.
+    void LogResult(rb::Result r);
+    // Shows ErrorLog under caption when it holds anything, then empties it.
+    void ShowErrorLog(const QString& caption);
+
+    // ---- the key table ----
+    void CreateSounds(bool withRecordBuffer);
+    void ReleaseSounds(bool withRecordSounds);
+    void LoadPendingSound(const QString& fileName);
+    void ReleasePendingSound();
+    // Loads KeyLines from the package in use; false (and an ErrorLog line)
+    // when its Keys.txt is missing.
+    bool LoadKeyLines();
+    // Writes KeyLines to the package's Keys.txt; on failure shows the error.
+    bool SaveKeyLines();
+    QString PackageFolder() const;  // PackPath + PackName + separator
+    QString KeysFile() const;
+    // The key list line of a definition, file name relative to the package
+    // folder where it lies inside it.
+    QString FormatKeyLine(const TAG_SOUND_DATA& key) const;
+    // Takes key i out of the table and its line out of KeyLines; later keys
+    // move down one place so records and lines stay aligned.
+    void RemoveKey(int index);
+    // The number of records the scans visit: one per line, at most 64.
+    int ScanCount() const { return KeyLines.size() < kMaxKeys ? static_cast<int>(KeyLines.size()) : kMaxKeys; }
+
+    // ---- playing ----
+    bool IsChannelPlaying(rb::Channel channel);
+    void PlayKey(std::uint16_t key);
+
+    // ---- adding ----
+    bool AddKeySound(TAG_SOUND_DATA definition, bool editing, int index);
+    bool IsKeyUsed(std::uint16_t key, std::uint8_t which);
+
+    static void EmptyRecord(TAG_SOUND_DATA& r) { r = TAG_SOUND_DATA{}; }
+
+    // ---- state ----
+    rb::System SoundSystem{};
+    rb::Result LastResult = rb::OK;
+    QStringList ErrorLog;
+    QStringList EffectNames;
+    QStringList CodecNames;
+    QStringList OutputNames;
+    std::array<rb::Dsp, kEffects> MasterEffects{};
+    rb::Sound RecordSound{};
+    rb::Sound PlaybackSound{};
+    std::array<TAG_SOUND_DATA, kMaxKeys> KeySounds{};
+    QStringList KeyLines;
+    int KeyCount = 0;
+    TAG_SOUND_DATA PendingKey;
+    std::uint32_t PlayCount = 0;
+
+    static const QString kDefaultPackage;
+    static const QString kContact;
+
+    Settings& settings() { return settings_; }
+
+private:
+    void parseLine(int index, const QString& line);
+    bool writeDefaultInfo();
+
+    Settings& settings_;
+    Prompt& prompt_;
+    LogView& log_;
+};
+
+}  // namespace rimbal

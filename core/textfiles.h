@@ -1,0 +1,23 @@
+// Text files as the Windows program writes them: Windows-1252, CR LF. The
+// conversion to and from Unicode happens here, at the file boundary.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace rimbal {
+
+QString FromWindows1252(const QByteArray& bytes);
+// Characters outside Windows-1252 become "?".
+QByteArray ToWindows1252(const QString& text);
+
+// Reads the whole file into lines (CR LF, LF or CR ends). False when it cannot be read.
+bool ReadTextLines(const QString& path, QStringList& lines);
+
+// Writes lines, each ended by CR LF, through a temporary file renamed over the
+// target, so a failure never leaves a half-written file. On failure, error
+// holds a message and the old file is intact.
+bool WriteTextLines(const QString& path, const QStringList& lines, QString* error = nullptr);
+
+}  // namespace rimbal

@@ -1,0 +1,163 @@
+// The configuration file: defaults, number forms, packages folder forms,
+// saving, and a save that cannot be written.
+#include "settings.h"
+#include "textfiles.h"
+
+#include "rbcore.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <unistd.h>
+
+using namespace rimbal;
+
+namespace {
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.isValid());
+        appDir = dir.path() + u'/';
+    }
+    void writeIni(const QStringList& lines) { ASSERT_TRUE(WriteTextLines(appDir + "rimbal2.ini", lines)); }
+    QStringList readIni() {
+        QStringList lines;
+        ReadTextLines(appDir + "rimbal2.ini", lines);
+        return lines;
+    }
+    QTemporaryDir dir;
+    QString appDir;
+};
+
+TEST_F(SettingsTest, NoFileGivesTheDefaults) {
+    Settings s(appDir);
+    s.LoadConfiguration();
+    EXPECT_EQ(s.ID_Driver_Output, -1);
+    EXPECT_EQ(s.ID_Driver_Playback, -1);
+    EXPECT_EQ(s.ID_Driver_Record, -1);
+    EXPECT_EQ(s.Driver_Playback_Count, 0);
+    EXPECT_TRUE(s.FirstRun);
+    EXPECT_TRUE(s.ShowChannels);
+    EXPECT_TRUE(s.ShowStatus);
+    EXPECT_FALSE(s.ShowAnimation);
+    EXPECT_TRUE(s.UseEffects);
+    EXPECT_EQ(s.PackPath, appDir + "Pacotes/");
+    EXPECT_EQ(s.PackName, "");
+}
+
+TEST_F(SettingsTest, NumbersHexadecimalYesAndAnyCase) {
+    writeIni({"; kept comment", "[CONFIG]", "id_output_mode=0x1", "UseEffects=yes", "ShowStatus=7", "ShowChannels=0",
+              "ID_Driver_Output = 2 ", "ID_Driver_Playback=-1", "Driver_Record_Count=abc", "PackName=Meu Kit"});
+    Settings s(appDir);
+    s.LoadConfiguration();
+    EXPECT_EQ(s.ID_Output_Mode, 1);
+    EXPECT_TRUE(s.UseEffects) << "yes is not a number: the default";
+    EXPECT_TRUE(s.ShowStatus) << "any number but 0 is true";
+    EXPECT_FALSE(s.ShowChannels);
+    EXPECT_EQ(s.ID_Driver_Output, 2);
+    EXPECT_EQ(s.Driver_Record_Count, 0);
+    EXPECT_EQ(s.PackName, "Meu Kit");
+}
+
+TEST_F(SettingsTest, PackagesFolderForms) {
+    Settings s(appDir);
+    EXPECT_EQ(s.NormalizePackPath("Pacotes\\"), appDir + "Pacotes/");
+    EXPECT_EQ(s.NormalizePackPath("\\Pacotes"), appDir + "Pacotes/");
+    EXPECT_EQ(s.NormalizePackPath("Pacotes"), appDir + "Pacotes/");
+    EXPECT_EQ(s.NormalizePackPath(""), appDir + "Pacotes/");
+    EXPECT_EQ(s.NormalizePackPath("   "), appDir + "Pacotes/");
+    EXPECT_EQ(s.NormalizePackPath("\\Sons"), appDir + "Sons/");
+    EXPECT_EQ(s.NormalizePackPath("/srv/kits"), "/srv/kits/");
+    EXPECT_EQ(s.NormalizePackPath("E:\\Kits"), "E:/Kits/");
+    writeIni({"[Config]", "PackPath="});
+    s.LoadConfiguration();
+    EXPECT_EQ(s.PackPath, appDir + "Pacotes/") << "present but empty";
+}
+
+TEST_F(SettingsTest, SaveWritesEveryKeyKeepsOtherLinesAndReadsBack) {
+    writeIni({"; kept comment", "[Other]", "x=1", "[config]", "showanimation=1", "Unknown=keep me"});
+    Settings s(appDir);
+    s.LoadConfiguration();
+    EXPECT_TRUE(s.ShowAnimation);
+    s.FirstRun = false;
+    s.ID_Driver_Playback = 3;
+    s.PackName = "Samba";
+    s.PackPath = appDir + "Sons/";
+    ASSERT_TRUE(s.SaveConfiguration());
+    const QStringList lines = readIni();
+    EXPECT_TRUE(lines.contains("; kept comment"));
+    EXPECT_TRUE(lines.contains("Unknown=keep me"));
+    EXPECT_TRUE(lines.contains("x=1"));
+    EXPECT_TRUE(lines.contains("showanimation=1")) << "an existing key keeps its spelling";
+    EXPECT_TRUE(lines.contains("FirstRun=0"));
+    EXPECT_TRUE(lines.contains("PackPath=Sons/")) << "inside the application folder: relative";
+    EXPECT_EQ(lines.filter("[config]", Qt::CaseInsensitive).size(), 1);
+
+    Settings again(appDir);
+    again.LoadConfiguration();
+    EXPECT_FALSE(again.FirstRun);
+    EXPECT_EQ(again.ID_Driver_Playback, 3);
+    EXPECT_EQ(again.PackName, "Samba");
+    EXPECT_EQ(again.PackPath, appDir + "Sons/");
+    EXPECT_TRUE(again.ShowAnimation);
+
+    again.PackPath = "/srv/kits/";
+    ASSERT_TRUE(again.SaveConfiguration());
+    EXPECT_TRUE(readIni().contains("PackPath=/srv/kits/")) << "outside: absolute";
+}
+
+TEST_F(SettingsTest, PackagesFolderInADifferentCaseIsStillRelative) {
+    Settings s(appDir);
+    EXPECT_EQ(s.RelativeForm(appDir.toUpper() + "Kits/"), "Kits/");
+}
+
+TEST_F(SettingsTest, AFailedSaveReportsThePathAndChangesNothing) {
+    if (::geteuid() == 0) {
+        // Root writes anywhere: make the target a folder instead, which no one can replace with a file.
+        QDir().mkpath(appDir + "rimbal2.ini");
+    } else {
+        QFile::setPermissions(appDir, QFile::ReadOwner | QFile::ExeOwner);
+    }
+    Settings s(appDir);
+    s.LoadConfiguration();
+    s.PackName = "Novo";
+    QString error;
+    EXPECT_FALSE(s.SaveConfiguration(&error));
+    EXPECT_EQ(error, "Unable to write to " + appDir + "rimbal2.ini");
+    EXPECT_EQ(s.PackName, "Novo");
+    QFile::setPermissions(appDir, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+TEST_F(SettingsTest, DerivedEngineValuesKeepThePreviousOnesWhenOutOfRange) {
+    Settings s(appDir);
+    s.ID_Output_Rate_Freq = 1;
+    s.ID_Output_Snd_Format = 2;
+    s.DeriveEngineValues();
+    EXPECT_EQ(s.OutputRate, 44100);
+    EXPECT_EQ(s.OutputFormat, rb::SOUND_FORMAT_PCM16);
+    EXPECT_EQ(s.SoundMode, rb::MODE_SOFTWARE | rb::MODE_2D);
+    s.ID_Output_Rate_Freq = 9;
+    s.ID_Output_Snd_Format = -3;
+    s.ID_Output_Mode = 1;
+    s.ID_Output_Channel = 1;
+    s.DeriveEngineValues();
+    EXPECT_EQ(s.OutputRate, 44100);
+    EXPECT_EQ(s.OutputFormat, rb::SOUND_FORMAT_PCM16);
+    EXPECT_EQ(s.SoundMode, rb::MODE_HARDWARE | rb::MODE_3D);
+    s.ID_Output_Mode = 5;
+    s.ID_Output_Channel = 5;
+    s.DeriveEngineValues();
+    EXPECT_EQ(s.SoundMode, 0u);
+    int type = -9;
+    EXPECT_TRUE(Settings::OutputTypeFor(-1, type));
+    EXPECT_EQ(type, rb::OUTPUTTYPE_PULSEAUDIO);
+    EXPECT_TRUE(Settings::OutputTypeFor(2, type));
+    EXPECT_EQ(type, rb::OUTPUTTYPE_JACK);
+    EXPECT_FALSE(Settings::OutputTypeFor(5, type));
+}
+
+}  // namespace
