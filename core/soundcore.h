@@ -51,6 +51,15 @@ public:
     // Shows ErrorLog under caption when it holds anything, then empties it.
     void ShowErrorLog(const QString& caption);
 
+    // ---- plug-ins ----
+    // Sets the plug-in folder, fills CodecNames, EffectNames and OutputNames,
+    // and makes one master unit per effect plug-in (slots 1 to 15).
+    void ListPlugins(const QString& pluginFolder);
+    // A plug-in name as shown: an "FMOD" prefix and the character after it
+    // dropped; an empty name becomes a generated one so that item i of
+    // EffectNames always stands for plug-in i+1.
+    static QString PluginDisplayName(const QString& raw, int index);
+
     // ---- the key table ----
     void CreateSounds(bool withRecordBuffer);
     void ReleaseSounds(bool withRecordSounds);

@@ -312,3 +312,32 @@ TEST_F(KeyTable, ReleaseWithoutAnEngineDoesNothingAndTheRecordBufferIsTwoSeconds
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(KeyTable, PluginListsStayInStepWithTheirIndices) {
+    ASSERT_EQ(rb::System_Create(&core->SoundSystem), rb::OK);
+    ASSERT_EQ(rb::System_SetOutput(core->SoundSystem, rb::OUTPUTTYPE_NULL), rb::OK);
+    QDir().mkpath(appDir + "plugins");
+    core->ListPlugins(appDir + "plugins");
+    EXPECT_TRUE(core->ErrorLog.isEmpty()) << core->ErrorLog.join('\n').toStdString();
+    ASSERT_EQ(core->EffectNames.size(), 15);
+    for (int i = 1; i <= 15; ++i) {
+        char name[256] = {};
+        rb::System_GetPluginInfo(core->SoundSystem, rb::PLUGINTYPE_DSP, i, name, sizeof name, nullptr);
+        EXPECT_EQ(core->EffectNames[i - 1], QString::fromUtf8(name)) << i;
+        EXPECT_NE(core->MasterEffects[static_cast<std::size_t>(i)], rb::Dsp{}) << i;
+    }
+    EXPECT_EQ(core->MasterEffects[0], rb::Dsp{});
+    EXPECT_EQ(core->OutputNames, (QStringList{"PulseAudio", "ALSA", "JACK"}));
+    EXPECT_GE(core->CodecNames.size(), 6);
+    core->ListPlugins(appDir + "nowhere");
+    EXPECT_EQ(core->ErrorLog.size(), 1) << "a missing plug-in folder is logged";
+
+    EXPECT_EQ(SoundCore::PluginDisplayName("FMOD Echo", 3), "Echo");
+    EXPECT_EQ(SoundCore::PluginDisplayName("fmod wav", 3), "wav");
+    EXPECT_EQ(SoundCore::PluginDisplayName("FMODXGain", 3), "Gain") << "five characters go, whatever they are";
+    EXPECT_EQ(SoundCore::PluginDisplayName("", 7), "Efeito 7") << "a nameless plug-in keeps its place";
+}
+
+}  // namespace
