@@ -1,0 +1,36 @@
+// The program body: the splash runs the start-up; the main window follows
+// only when start-up succeeded.
+#include "appcontext.h"
+#include "frmcenter.h"
+#include "frmsplash.h"
+#include "qtprompt.h"
+
+#include <QApplication>
+#include <QFont>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    Q_INIT_RESOURCE(pictures);
+    QApplication::setApplicationName(QStringLiteral("Rimbal 2"));
+    QFont font = QApplication::font();
+    font.setPointSize(8);
+    QApplication::setFont(font);
+
+    rimbal::QtPrompt prompt;
+    rimbal::QtLogView log;
+    const QString appDir = QCoreApplication::applicationDirPath() + u'/';
+    rimbal::AppContext ctx(appDir, prompt, log);
+    // The executable's path with ".ini": rimbal2 keeps rimbal2.ini beside it.
+    ctx.settings.SetIniPath(QCoreApplication::applicationFilePath() + QStringLiteral(".ini"));
+
+    ctx.StartupOk = true;
+    {
+        rimbal::TFrmSplash splash(ctx);
+        splash.exec();
+    }
+    if (!ctx.StartupOk) return 1;
+
+    rimbal::TFrmCenter center(ctx);
+    center.show();
+    return QApplication::exec();
+}

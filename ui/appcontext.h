@@ -1,0 +1,40 @@
+// The program's owner objects, made by the program body and handed to the
+// windows: settings, the sound core, and the ways to ask and tell the user.
+#pragma once
+
+#include "prompt.h"
+#include "settings.h"
+#include "soundcore.h"
+
+#include "rbcore.h"
+
+#include <cstdint>
+
+namespace rimbal {
+
+struct AppContext {
+    AppContext(const QString& appDir, Prompt& p, LogView& l) : settings(appDir), prompt(p), log(l), core(settings, p, l) {}
+
+    Settings settings;
+    Prompt& prompt;
+    LogView& log;
+    SoundCore core;
+    bool StartupOk = true;
+
+    // Fixed for the program; tests change them to run quickly and headless.
+    int forcedOutputType = -1;                  // e.g. the null output; -1 follows the settings
+    std::uint32_t requiredVersion = rb::kVersion;
+    unsigned startDelayMs = 1000;
+    unsigned statusWaitMs = 500;
+
+    // The engine output type for an ID_Driver_Output value; false when that value sets none.
+    bool outputType(int idDriverOutput, int& type) const {
+        if (forcedOutputType >= 0) {
+            type = forcedOutputType;
+            return true;
+        }
+        return Settings::OutputTypeFor(idDriverOutput, type);
+    }
+};
+
+}  // namespace rimbal

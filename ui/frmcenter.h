@@ -1,0 +1,69 @@
+// The main window: menus, picture buttons, key routing, system effects,
+// channel display and status bar.
+#pragma once
+
+#include "appcontext.h"
+
+#include <QMainWindow>
+#include <QTimer>
+
+#include <cstdint>
+#include <memory>
+
+namespace Ui { class FrmCenter; }
+
+namespace rimbal {
+
+class TRimbalBtn;
+
+class TFrmCenter : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TFrmCenter(AppContext& ctx, QWidget* parent = nullptr);
+    ~TFrmCenter() override;
+
+    void UpdateButtons();
+    // Repaints the whole channel display (after a change of ShowChannels).
+    void PaintCanaisPaint();
+    // Enables the system effects menu exactly in software mode.
+    void UpdateEffectsMenu();
+
+    QTimer TimerInfo;
+    QTimer TimerStatus;
+    QTimer TimerRecord;
+    QTimer TimerBanner;
+    int ChannelsPlaying = 0;
+
+    // Every key-down of the window arrives here, already translated.
+    void FormKeyDown(std::uint16_t key);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private slots:
+    void TimerStatusTimer();
+    void TimerInfoTimer();
+    void SystemEffectClick();
+    void Preferencias1Click();
+    void Sobre1Click();
+
+private:
+    void FormCreate();
+    void FormShow();
+    void FormCloseQuery();
+    void FormClose();
+    void paintChannels(QPainter& p, const QRect& area);
+    int ledColumnX() const;
+    void criticalStatusError(const QString& text);
+
+    AppContext& m_ctx;
+    std::unique_ptr<Ui::FrmCenter> m_ui;
+    bool m_shown = false;
+    bool m_closed = false;
+    int m_scrollTag = 0;  // 1 while the LEDs are kept up to date
+    int m_statusTag = 0;  // 1 while the status panel shows figures
+};
+
+}  // namespace rimbal

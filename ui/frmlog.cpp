@@ -1,0 +1,22 @@
+#include "frmlog.h"
+
+#include "ui_FrmLog.h"
+
+namespace rimbal {
+
+TFrmLog::TFrmLog(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::FrmLog>()) {
+    m_ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    m_ui->MemoLog->setStyleSheet(QStringLiteral("QPlainTextEdit { background: palette(button); }"));
+    resize(460, 180);
+}
+
+TFrmLog::~TFrmLog() = default;
+
+void TFrmLog::appendLines(const QStringList& lines) {
+    for (const QString& l : lines) m_ui->MemoLog->appendPlainText(l);
+}
+
+QString TFrmLog::text() const { return m_ui->MemoLog->toPlainText(); }
+
+}  // namespace rimbal

@@ -1,0 +1,25 @@
+// The log window: a read-only list of problems under a caption that names the work.
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+
+#include <memory>
+
+namespace Ui { class FrmLog; }
+
+namespace rimbal {
+
+class TFrmLog : public QDialog {
+    Q_OBJECT
+public:
+    explicit TFrmLog(QWidget* parent = nullptr);
+    ~TFrmLog() override;
+    void appendLines(const QStringList& lines);
+    QString text() const;
+
+private:
+    std::unique_ptr<Ui::FrmLog> m_ui;
+};
+
+}  // namespace rimbal

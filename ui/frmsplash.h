@@ -1,0 +1,45 @@
+// The splash window and the start-up sequence it runs: settings, key list,
+// engine and its version, devices, plug-ins, and the key sounds.
+#pragma once
+
+#include "appcontext.h"
+
+#include <QDialog>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+namespace Ui { class FrmSplash; }
+
+namespace rimbal {
+
+class TFrmPreferencias;
+
+class TFrmSplash : public QDialog {
+    Q_OBJECT
+public:
+    explicit TFrmSplash(AppContext& ctx, QWidget* parent = nullptr);
+    ~TFrmSplash() override;
+
+    void SetStatus(const QString& text);
+    void AbortStartup();
+    QString status() const;
+
+    QTimer tmrDelay;
+    // Called with the preferences dialog just before it is shown (tests answer it).
+    std::function<void(TFrmPreferencias&)> onPreferences;
+
+protected:
+    bool event(QEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+
+private:
+    void tmrDelayTimer();
+
+    AppContext& m_ctx;
+    std::unique_ptr<Ui::FrmSplash> m_ui;
+    bool m_ran = false;
+};
+
+}  // namespace rimbal

@@ -1,0 +1,63 @@
+#include "qtprompt.h"
+
+#include "frmlog.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace rimbal {
+
+Prompt::Button QtPrompt::message(const QString& caption, const QString& text, Icon icon, int buttons) {
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(caption);
+    box.setText(text);
+    switch (icon) {
+    case Icon::Information: box.setIcon(QMessageBox::Information); break;
+    case Icon::Warning: box.setIcon(QMessageBox::Warning); break;
+    case Icon::Error: box.setIcon(QMessageBox::Critical); break;
+    case Icon::Question: box.setIcon(QMessageBox::Question); break;
+    case Icon::None: break;
+    }
+    struct B { Button ours; QMessageBox::StandardButton qt; const char* text; };
+    static const B kButtons[] = {{Ok, QMessageBox::Ok, "OK"}, {Yes, QMessageBox::Yes, "Sim"},
+                                 {No, QMessageBox::No, "Não"}, {Cancel, QMessageBox::Cancel, "Cancelar"}};
+    for (const B& b : kButtons)
+        if (buttons & b.ours) box.addButton(b.qt)->setText(QString::fromUtf8(b.text));
+    if (buttons == 0) box.addButton(QMessageBox::Ok);
+    const int pressed = box.exec();
+    for (const B& b : kButtons)
+        if (pressed == b.qt) return b.ours;
+    return (buttons & Cancel) ? Cancel : (buttons & No) ? No : Ok;
+}
+
+bool QtPrompt::input(const QString& caption, const QString& label, QString& value) {
+    bool ok = false;
+    const QString v = QInputDialog::getText(QApplication::activeWindow(), caption, label, QLineEdit::Normal, value, &ok);
+    if (ok) value = v;
+    return ok;
+}
+
+QString QtPrompt::openFile(const QString& caption, const QString& folder, const QString& filter) {
+    return QFileDialog::getOpenFileName(QApplication::activeWindow(), caption, folder, filter);
+}
+
+QString QtPrompt::saveFile(const QString& caption, const QString& folder, const QString& filter) {
+    return QFileDialog::getSaveFileName(QApplication::activeWindow(), caption, folder, filter, nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
+}
+
+QString QtPrompt::chooseFolder(const QString& caption, const QString& folder) {
+    return QFileDialog::getExistingDirectory(QApplication::activeWindow(), caption, folder);
+}
+
+void QtLogView::showLog(const QString& caption, const QStringList& lines) {
+    TFrmLog log(QApplication::activeWindow());
+    log.setWindowTitle(caption);
+    log.appendLines(lines);
+    log.exec();
+}
+
+}  // namespace rimbal
