@@ -1,0 +1,338 @@
+// The real windows under the offscreen platform: start-up, key routing, LEDs,
+// menus and buttons, system effects, preferences and closing.
+#include "uifixture.h"
+
+#include "frmcenter.h"
+#include "frmpreferencias.h"
+#include "frmsplash.h"
+#include "paintcanais.h"
+#include "rimbalbtn.h"
+#include "textfiles.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QScrollArea>
+#include <QTabWidget>
+#include <QTest>
+
+using namespace rimbal;
+
+namespace {
+
+template <typename T>
+T* child(QObject* parent, const char* name) {
+    T* w = parent->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
+class Program : public ProgramTest {};
+
+TEST_F(Program, StartUpBuildsTheKitAndTheWindowPlaysKeysFromAnyControl) {
+    preparePackage(3);
+    ASSERT_TRUE(runStartup());
+    EXPECT_EQ(ctx->core.KeyCount, 3);
+    EXPECT_FALSE(ctx->settings.FirstRun);
+    EXPECT_EQ(ctx->core.EffectNames.size(), 15);
+    EXPECT_TRUE(prompt.asked.isEmpty());
+    EXPECT_TRUE(log.shown.isEmpty());
+
+    TFrmCenter w(*ctx);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QTest::qWait(50);
+    EXPECT_FALSE(ctx->settings.StartingUp);
+    EXPECT_EQ(w.windowTitle(), "Rimbal 2.0");
+
+    // With the focus on the channel display's scroll box.
+    auto* scroll = child<QScrollArea>(&w, "ScrollCanais");
+    scroll->setFocus();
+    QTest::keyClick(scroll, Qt::Key_A);
+    EXPECT_EQ(ctx->core.PlayCount, 1u);
+    EXPECT_TRUE(ctx->core.IsChannelPlaying(ctx->core.KeySounds[0].channels[0]));
+    // Auto-repeat presses are presses too.
+    QKeyEvent repeat(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"), true);
+    QApplication::sendEvent(scroll, &repeat);
+    EXPECT_EQ(ctx->core.PlayCount, 2u);
+    // With nothing focused the window itself receives it.
+    QApplication::focusWidget() ? QApplication::focusWidget()->clearFocus() : void();
+    QTest::keyClick(&w, Qt::Key_D);
+    EXPECT_TRUE(ctx->core.IsChannelPlaying(ctx->core.KeySounds[2].channels[0]));
+    // A key without a definition plays nothing.
+    QTest::keyClick(&w, Qt::Key_M);
+    EXPECT_EQ(ctx->core.PlayCount, 3u);
+
+    // The status timer lights the LEDs of the playing slots and shows the figures.
+    QTest::qWait(250);
+    EXPECT_EQ(ctx->core.KeySounds[0].ledStates[0], 1);
+    EXPECT_EQ(ctx->core.KeySounds[0].ledStates[1], 1);
+    EXPECT_EQ(ctx->core.KeySounds[0].ledStates[2], 0);
+    EXPECT_EQ(ctx->core.KeySounds[2].ledStates[0], 1);
+    EXPECT_EQ(child<QLabel>(&w, "PanelStatus1")->text(), "Canais tocando: 03 Teclas por segundo: 03");
+    auto* paint = child<TPaintCanais>(&w, "PaintCanais");
+    EXPECT_EQ(paint->height(), 3 * 16 + 2);
+    EXPECT_LE(paint->width(), scroll->viewport()->width()) << "fifteen LEDs fit the display";
+    // Every second the key count starts again.
+    QTest::qWait(1100);
+    EXPECT_EQ(ctx->core.PlayCount, 0u);
+    w.close();
+}
+
+TEST_F(Program, ButtonsFollowTheirMenuItemsAndSwapPictures) {
+    preparePackage(1);
+    ASSERT_TRUE(runStartup());
+    TFrmCenter w(*ctx);
+    w.show();
+    QTest::qWait(20);
+    struct Start { const char* item; bool on; };
+    for (const Start s : {Start{"GravarSom1", true}, Start{"PararSom1", false}, Start{"TocarSom1", false},
+                          Start{"SalvarSom1", false}, Start{"GravarSequencia1", true}, Start{"CarregarSequencia1", true},
+                          Start{"TocarSequencia1", false}, Start{"DefinirTecla1", true}, Start{"Preferencias1", true}})
+        EXPECT_EQ(child<QAction>(&w, s.item)->isEnabled(), s.on) << s.item;
+    auto* rec1 = child<TRimbalBtn>(&w, "BtnRec1");
+    auto* stop1 = child<TRimbalBtn>(&w, "BtnStop1");
+    auto* stop2 = child<TRimbalBtn>(&w, "BtnStop2");
+    EXPECT_TRUE(rec1->isEnabled());
+    EXPECT_FALSE(stop1->isEnabled());
+    EXPECT_EQ(stop1->pixmap().cacheKey(), stop1->PicDisabled().cacheKey());
+    EXPECT_FALSE(stop2->PicDisabled().isNull()) << "the second row borrows the first row's disabled pictures";
+    EXPECT_EQ(stop2->pixmap().cacheKey(), stop2->PicDisabled().cacheKey());
+    child<QAction>(&w, "PararTocarSom1")->setEnabled(true);
+    child<QAction>(&w, "GravarSom1")->setEnabled(false);
+    w.UpdateButtons();
+    EXPECT_TRUE(stop1->isEnabled());
+    EXPECT_EQ(stop1->pixmap().cacheKey(), stop1->PicNormal().cacheKey());
+    EXPECT_FALSE(rec1->isEnabled());
+    EXPECT_FALSE(child<TRimbalBtn>(&w, "BtnStop2")->isEnabled());
+    child<QAction>(&w, "PararSequencia1")->setEnabled(true);
+    w.UpdateButtons();
+    EXPECT_TRUE(stop2->isEnabled());
+    EXPECT_EQ(child<TRimbalBtn>(&w, "BtnRec2")->toolTip(), "Gravar Sequência de Teclas");
+    w.close();
+}
+
+TEST_F(Program, SystemEffectsToggleTheirMasterUnitsIndependently) {
+    preparePackage(1);
+    ASSERT_TRUE(runStartup());
+    TFrmCenter w(*ctx);
+    w.show();
+    QTest::qWait(20);
+    auto* menu = child<QMenu>(&w, "Efeitos1");
+    EXPECT_TRUE(menu->isEnabled());
+    ASSERT_EQ(menu->actions().size(), 15);
+    EXPECT_EQ(menu->actions()[0]->text(), ctx->core.EffectNames[0]);
+    const auto active = [&](int slot) {
+        bool a = false;
+        rb::DSP_GetActive(ctx->core.MasterEffects[static_cast<std::size_t>(slot)], &a);
+        return a;
+    };
+    menu->actions()[0]->trigger();
+    menu->actions()[2]->trigger();
+    EXPECT_TRUE(active(1)) << "the first item is slot 1";
+    EXPECT_TRUE(active(3));
+    EXPECT_TRUE(menu->actions()[0]->isChecked());
+    EXPECT_TRUE(menu->actions()[2]->isChecked());
+    menu->actions()[0]->trigger();
+    EXPECT_FALSE(active(1));
+    EXPECT_TRUE(active(3)) << "unticking one leaves the other";
+    EXPECT_FALSE(menu->actions()[0]->isChecked());
+    EXPECT_TRUE(menu->actions()[2]->isChecked());
+    ctx->settings.ID_Output_Mode = 1;
+    ctx->settings.DeriveEngineValues();
+    w.UpdateEffectsMenu();
+    EXPECT_FALSE(menu->isEnabled()) << "no effects in hardware mode";
+    w.close();
+}
+
+TEST_F(Program, FirstStartOpensTheDriverPageAndLeavingWithoutDevicesEnds) {
+    preparePackage(1, false);
+    prompt.buttonAnswers = {Prompt::Yes};  // leave the preferences without devices
+    bool opened = false;
+    rimbal::TFrmSplash splash(*ctx);
+    splash.onPreferences = [&](TFrmPreferencias& prefs) {
+        opened = true;
+        QTimer::singleShot(0, &prefs, [&prefs, this] {
+            EXPECT_EQ(child<QTabWidget>(&prefs, "PageControl1")->currentIndex(), 1);
+            EXPECT_EQ(child<QListWidget>(&prefs, "List_Outputs")->selectedItems().size(), 0);
+            EXPECT_EQ(child<QListWidget>(&prefs, "List_Drivers")->count(), 1);
+            EXPECT_EQ(child<QListWidget>(&prefs, "List_Plugins")->count(), 0) << "no plug-in list during start-up";
+            prefs.close();
+        });
+    };
+    splash.exec();
+    EXPECT_TRUE(opened);
+    EXPECT_FALSE(ctx->StartupOk);
+    ASSERT_EQ(prompt.asked.size(), 2);
+    EXPECT_EQ(prompt.asked[0].text, "Não foi definido drivers de reprodução e gravação. Deseja continuar assim mesmo?");
+    EXPECT_EQ(prompt.asked[1].text, "Não foi definido drivers de reprodução e gravação. ");
+    EXPECT_EQ(prompt.asked[1].caption, "Erro");
+    EXPECT_TRUE(ctx->core.KeyLines.isEmpty());
+}
+
+TEST_F(Program, FirstStartWithDevicesChosenGoesOnAndStoresThem) {
+    preparePackage(2, false);
+    ASSERT_TRUE(rimbal::WriteTextLines(appDir + "rimbal2.ini", {"[Config]", "PackName=Kit"}));
+    prompt.buttonAnswers = {Prompt::Yes};  // save the new configuration
+    rimbal::TFrmSplash splash(*ctx);
+    splash.onPreferences = [&](TFrmPreferencias& prefs) {
+        QTimer::singleShot(0, &prefs, [&prefs] {
+            child<QListWidget>(&prefs, "List_Drivers")->setCurrentRow(0);
+            child<QListWidget>(&prefs, "List_RecordDrivers")->setCurrentRow(0);
+            prefs.close();
+        });
+    };
+    splash.exec();
+    ASSERT_TRUE(ctx->StartupOk);
+    EXPECT_EQ(ctx->core.KeyCount, 2);
+    EXPECT_EQ(ctx->settings.ID_Driver_Output, -1) << "only the devices were chosen";
+    const QString ini = iniText();
+    EXPECT_TRUE(ini.contains("ID_Driver_Playback=0"));
+    EXPECT_TRUE(ini.contains("Driver_Playback_Count=1"));
+    EXPECT_TRUE(ini.contains("Driver_Record_Count=1"));
+}
+
+TEST_F(Program, AnotherEngineVersionEndsTheStartUp) {
+    preparePackage(1);
+    ctx->requiredVersion = 0x40449;
+    EXPECT_FALSE(runStartup());
+    ASSERT_EQ(prompt.asked.size(), 1);
+    EXPECT_EQ(prompt.asked[0].text,
+              QStringLiteral("Erro! Você está usando uma versão incorreta da bilbioteca %1. Este executável requer a versão 00040449")
+                  .arg(rb::kVersion, 8, 16, QChar(u'0')));
+    EXPECT_EQ(prompt.asked[0].icon, Prompt::Icon::Error);
+}
+
+TEST_F(Program, StartUpErrorsAreShownOnceInTheLogWindows) {
+    preparePackage(2);
+    QFile::remove(appDir + "Pacotes/Kit/s1.wav");
+    ASSERT_TRUE(runStartup());
+    ASSERT_EQ(log.shown.size(), 1);
+    EXPECT_EQ(log.shown[0].caption, "Erros ao criar sons");
+    EXPECT_TRUE(log.shown[0].lines[0].startsWith("Arquivo não existe: "));
+    EXPECT_EQ(ctx->core.KeyCount, 1);
+}
+
+TEST_F(Program, TheSplashRunsTheSequenceOnce) {
+    preparePackage(1);
+    rimbal::TFrmSplash splash(*ctx);
+    int runs = 0;
+    QObject::connect(&splash.tmrDelay, &QTimer::timeout, [&] { ++runs; });
+    QTimer::singleShot(0, &splash, [&] {
+        QEvent activate(QEvent::WindowActivate);
+        QApplication::sendEvent(&splash, &activate);
+        QApplication::sendEvent(&splash, &activate);
+    });
+    splash.exec();
+    const rb::System first = ctx->core.SoundSystem;
+    QEvent activate(QEvent::WindowActivate);
+    QApplication::sendEvent(&splash, &activate);
+    QTest::qWait(30);
+    EXPECT_EQ(ctx->core.SoundSystem, first) << "no second engine";
+    EXPECT_GE(runs, 1);
+    EXPECT_EQ(splash.status(), "Pronto.");
+}
+
+TEST_F(Program, AcceptedPreferencesSaveAndReconfigureOnlyWhatChanged) {
+    preparePackage(2);
+    ASSERT_TRUE(runStartup());
+    TFrmCenter w(*ctx);
+    w.show();
+    QTest::qWait(20);
+    const rb::Sound sound = ctx->core.KeySounds[0].sound;
+
+    // A check box alone: saved, engine untouched.
+    {
+        prompt.buttonAnswers = {Prompt::Yes};
+        TFrmPreferencias prefs(*ctx, &w, &w);
+        prefs.show();
+        QTest::qWait(10);
+        EXPECT_GT(child<QListWidget>(&prefs, "List_Plugins")->count(), 20);
+        EXPECT_EQ(child<QListWidget>(&prefs, "List_Plugins")->item(0)->text(), ">> Codec plugins:");
+        EXPECT_EQ(child<QLineEdit>(&prefs, "Edit_PastaPacotes")->text(), "Pacotes/");
+        child<QCheckBox>(&prefs, "Check_SemEfeitos")->setChecked(true);
+        prefs.close();
+    }
+    EXPECT_FALSE(ctx->settings.UseEffects);
+    EXPECT_TRUE(iniText().contains("UseEffects=0"));
+    EXPECT_EQ(ctx->core.KeySounds[0].sound, sound) << "nothing rebuilt";
+
+    // Hardware answered No: nothing recorded.
+    {
+        prompt.buttonAnswers = {Prompt::No};
+        TFrmPreferencias prefs(*ctx, &w, &w);
+        prefs.show();
+        QTest::qWait(10);
+        auto* mode = child<QComboBox>(&prefs, "cb_outputmode");
+        mode->setCurrentIndex(1);
+        emit mode->activated(1);
+        EXPECT_EQ(mode->currentIndex(), 0);
+        EXPECT_FALSE(prefs.QualityChanged);
+        prefs.close();
+        EXPECT_EQ(prompt.asked.last().text, "Selecionando o modo Hardware não permitirá o uso de efeitos, deseja continuar?");
+    }
+
+    // A new rate: the sounds are made again at that rate.
+    {
+        prompt.buttonAnswers = {Prompt::Yes};
+        TFrmPreferencias prefs(*ctx, &w, &w);
+        prefs.show();
+        QTest::qWait(10);
+        auto* rate = child<QComboBox>(&prefs, "cb_ratefreq");
+        rate->setCurrentIndex(1);
+        emit rate->activated(1);
+        prefs.close();
+        EXPECT_EQ(prefs.windowTitle(), "Configurações");
+    }
+    int rateNow = 0;
+    rb::System_GetSoftwareFormat(ctx->core.SoundSystem, &rateNow, nullptr);
+    EXPECT_EQ(rateNow, 44100);
+    EXPECT_EQ(ctx->core.KeyCount, 2);
+    EXPECT_NE(ctx->core.RecordSound, rb::Sound{});
+    EXPECT_TRUE(iniText().contains("ID_Output_Rate_Freq=1"));
+
+    // Saying No after changing the output type keeps the stored settings.
+    {
+        prompt.buttonAnswers = {Prompt::Yes, Prompt::No};
+        TFrmPreferencias prefs(*ctx, &w, &w);
+        prefs.show();
+        QTest::qWait(10);
+        child<QListWidget>(&prefs, "List_Outputs")->setCurrentRow(1);
+        EXPECT_TRUE(prefs.DriversChanged);
+        EXPECT_EQ(child<QListWidget>(&prefs, "List_Drivers")->selectedItems().size(), 0);
+        prefs.close();
+    }
+    EXPECT_EQ(ctx->settings.ID_Driver_Output, 0);
+    EXPECT_EQ(ctx->settings.ID_Driver_Playback, 0);
+    w.close();
+}
+
+TEST_F(Program, ClosingReleasesTheEngineAndSavesTheSettings) {
+    preparePackage(1);
+    ASSERT_TRUE(runStartup());
+    QFile temp(appDir + "Temp.$$$");
+    ASSERT_TRUE(temp.open(QIODevice::WriteOnly));
+    temp.close();
+    {
+        TFrmCenter w(*ctx);
+        w.show();
+        QTest::qWait(20);
+        QTest::keyClick(&w, Qt::Key_A);
+        w.close();
+        EXPECT_FALSE(w.TimerStatus.isActive());
+        EXPECT_FALSE(w.TimerInfo.isActive());
+    }
+    EXPECT_EQ(ctx->core.SoundSystem, rb::System{});
+    EXPECT_TRUE(ctx->core.KeyLines.isEmpty());
+    EXPECT_TRUE(iniText().contains("FirstRun=0"));
+    EXPECT_TRUE(iniText().contains("PackName=Kit"));
+    EXPECT_FALSE(QFile::exists(appDir + "Temp.$$$"));
+}
+
+}  // namespace

@@ -1,0 +1,77 @@
+// The picture button and the key translation.
+#include "rimbalbtn.h"
+#include "vkeys.h"
+
+#include <gtest/gtest.h>
+
+#include <QKeyEvent>
+#include <QPixmap>
+
+using namespace rimbal;
+
+namespace {
+
+TEST(PictureButton, SwapsPicturesOnlyWhenEnabledChanges) {
+    TRimbalBtn b;
+    QPixmap normal(50, 50), disabled(50, 50), later(50, 50);
+    normal.fill(Qt::blue);
+    disabled.fill(Qt::gray);
+    later.fill(Qt::red);
+    b.setPicNormal(normal);
+    b.setPicDisabled(disabled);
+    EXPECT_EQ(b.pixmap().cacheKey(), normal.cacheKey()) << "the normal picture shows at once";
+    b.setEnabled(false);
+    EXPECT_EQ(b.pixmap().cacheKey(), disabled.cacheKey());
+    b.setPicDisabled(later);
+    EXPECT_EQ(b.pixmap().cacheKey(), disabled.cacheKey()) << "a new disabled picture waits for the next change";
+    b.setEnabled(false);
+    EXPECT_EQ(b.pixmap().cacheKey(), disabled.cacheKey());
+    b.setEnabled(true);
+    EXPECT_EQ(b.pixmap().cacheKey(), normal.cacheKey());
+    b.setEnabled(false);
+    EXPECT_EQ(b.pixmap().cacheKey(), later.cacheKey());
+    TRimbalBtn bare;
+    bare.setPicNormal(normal);
+    bare.setEnabled(false);
+    EXPECT_TRUE(bare.pixmap().isNull()) << "no disabled picture: empty";
+}
+
+TEST(VirtualKeys, QtKeysMapToTheWindowsCodesOfTheSameKey) {
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_A, false), 0x41);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_Z, false), 0x5A);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_5, false), 0x35);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_5, true), 0x65) << "keypad 5 with Num Lock";
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_Home, true), 0x24) << "keypad 7 without Num Lock";
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_Clear, true), 0x0C);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_Asterisk, true), 0x6A);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_Enter, true), 0x0D);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_F1, false), 0x70);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_F24, false), 0x87);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_Space, false), 0x20);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_Left, false), 0x25);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_Shift, false), 0x10);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_Control, false), 0x11);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_Alt, false), 0x12);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_Semicolon, false), 0xBA);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_Colon, false), 0xBA) << "shifted, the same key";
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_BracketLeft, false), 0xDB);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_Apostrophe, false), 0xDE);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_QuoteLeft, false), 0xC0);
+    EXPECT_EQ(VirtualKeyFromQtKey(Qt::Key_unknown, false), 0);
+}
+
+TEST(VirtualKeys, X11ScanCodesMapByPhysicalPosition) {
+    EXPECT_EQ(VirtualKeyFromScanCode(38), 'A');
+    EXPECT_EQ(VirtualKeyFromScanCode(24), 'Q') << "the same physical key whatever the layout says";
+    EXPECT_EQ(VirtualKeyFromScanCode(10), '1');
+    EXPECT_EQ(VirtualKeyFromScanCode(65), 0x20);
+    EXPECT_EQ(VirtualKeyFromScanCode(67), 0x70);
+    EXPECT_EQ(VirtualKeyFromScanCode(87), 0x61) << "keypad 1";
+    EXPECT_EQ(VirtualKeyFromScanCode(113), 0x25);
+    EXPECT_EQ(VirtualKeyFromScanCode(133), 0x5B);
+    EXPECT_EQ(VirtualKeyFromScanCode(47), 0xBA);
+    EXPECT_EQ(VirtualKeyFromScanCode(0), 0);
+    EXPECT_EQ(VirtualKeyFromScanCode(9999), 0);
+}
+
+}  // namespace

@@ -1,0 +1,31 @@
+// A program context on the null output in a scratch application folder,
+// with a package of real sound files and a scripted prompt.
+#pragma once
+
+#include "appcontext.h"
+#include "scriptedprompt.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <memory>
+
+class ProgramTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes a configuration with usable devices and a package of n keys
+    // (A, S, D, ... each with its own short sound).
+    void preparePackage(int keys = 3, bool withIni = true);
+    // Runs the splash and its start-up sequence; true when the program would go on.
+    bool runStartup();
+    QString iniText() const;
+
+    QTemporaryDir dir;
+    QString appDir;
+    ScriptedPrompt prompt;
+    RecordingLog log;
+    std::unique_ptr<rimbal::AppContext> ctx;
+};
