@@ -297,7 +297,7 @@ Result System_SetDSPBufferSize(System system, unsigned frames) {
     if (!sys) return ERR_INVALID_HANDLE;
     if (sys->initialized) return ERR_INITIALIZED;
     if (frames > 16384) return ERR_INVALID_PARAM;
-    sys->bufferFrames = frames == 0 ? 128 : frames;
+    sys->bufferFrames = frames == 0 ? 256 : frames;
     return OK;
 }
 

@@ -141,7 +141,7 @@ struct SystemImpl {
     int recordDriver = 0;
     int rate = 0;              // software format rate, 0 = not set
     int format = SOUND_FORMAT_PCM16;
-    unsigned bufferFrames = 128;  // 2.7 ms at 48 kHz
+    unsigned bufferFrames = 256;  // 5.3 ms at 48 kHz
     unsigned grantedFrames = 0;
     long latencyFrames = 0;
     std::string pluginPath;
