@@ -15,6 +15,7 @@ TFrmSobre::TFrmSobre(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<U
     setFixedSize(407, 471);
     m_ui->Image1->setPixmap(QPixmap(QStringLiteral(":/pictures/logo.png")));
     m_ui->Label3->setText(QStringLiteral("Versão 2.0.0 · dezembro de 2026"));
+    m_ui->Label3->setStyleSheet(QStringLiteral("color: rgba(255, 255, 255, 200); font-size: 8pt; background: transparent;"));
     m_ui->Label4->setText(kForumAddress);
     m_ui->Label8->setText(QStringLiteral("Aos bateristas e percussionistas que testaram cada versão, a quem "
                                          "compartilhou pacotes de sons e a todos do fórum."));
