@@ -1,5 +1,5 @@
 // Sound core speed: a key press on a full table, and building a package's sounds.
-#include "prompt.h"
+#include "scriptedprompt.h"
 #include "settings.h"
 #include "soundcore.h"
 
@@ -17,18 +17,6 @@
 
 namespace {
 
-class SilentPrompt : public rimbal::Prompt {
-public:
-    Button message(const QString&, const QString&, Icon, int) override { return Ok; }
-    bool input(const QString&, const QString&, QString&) override { return false; }
-    QString openFile(const QString&, const QString&, const QString&) override { return {}; }
-    QString saveFile(const QString&, const QString&, const QString&) override { return {}; }
-    QString chooseFolder(const QString&, const QString&) override { return {}; }
-};
-class SilentLog : public rimbal::LogView {
-public:
-    void showLog(const QString&, const QStringList&) override {}
-};
 
 void writeWav(const QString& path, int rate, int channels, double seconds) {
     SF_INFO info{};
@@ -48,8 +36,8 @@ void writeWav(const QString& path, int rate, int channels, double seconds) {
 struct Package {
     QTemporaryDir dir;
     rimbal::Settings settings;
-    SilentPrompt prompt;
-    SilentLog log;
+    ScriptedPrompt prompt;
+    RecordingLog log;
     rimbal::SoundCore core{settings, prompt, log};
     Package() : settings(dir.path() + u'/') {
         settings.LoadConfiguration();

@@ -1,5 +1,6 @@
 // A key event's way from its dispatch to the main window to the engine's play call.
 #include "appcontext.h"
+#include "scriptedprompt.h"
 #include "frmcenter.h"
 #include "frmsplash.h"
 #include "textfiles.h"
@@ -19,18 +20,6 @@
 
 namespace {
 
-class Quiet : public rimbal::Prompt {
-public:
-    Button message(const QString&, const QString&, Icon, int) override { return Yes; }
-    bool input(const QString&, const QString&, QString&) override { return false; }
-    QString openFile(const QString&, const QString&, const QString&) override { return {}; }
-    QString saveFile(const QString&, const QString&, const QString&) override { return {}; }
-    QString chooseFolder(const QString&, const QString&) override { return {}; }
-};
-class QuietLog : public rimbal::LogView {
-public:
-    void showLog(const QString&, const QStringList&) override {}
-};
 
 void BM_KeyEventToPlay(benchmark::State& state) {
     QTemporaryDir dir;
@@ -54,8 +43,8 @@ void BM_KeyEventToPlay(benchmark::State& state) {
     rimbal::WriteTextLines(app + "rimbal2.ini", {"[Config]", "Driver_Playback_Count=1", "Driver_Record_Count=1",
                                                  "ID_Driver_Output=0", "ID_Driver_Playback=0", "ID_Driver_Record=0",
                                                  "PackName=Kit"});
-    Quiet prompt;
-    QuietLog log;
+    ScriptedPrompt prompt;
+    RecordingLog log;
     rimbal::AppContext ctx(app, prompt, log);
     ctx.forcedOutputType = rb::OUTPUTTYPE_NULL;
     ctx.startDelayMs = 0;

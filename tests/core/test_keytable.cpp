@@ -1,6 +1,7 @@
 // The key table and Keys.txt: reading, writing, alignment of records and
 // lines, bad lines, long lists, the default package and the preview record.
 #include "corefixture.h"
+#include "localeguard.h"
 #include "textfiles.h"
 #include "textroutines.h"
 
@@ -12,15 +13,6 @@
 using namespace rimbal;
 
 namespace {
-
-class LocaleGuard {
-public:
-    explicit LocaleGuard(const QLocale& l) : old_(QLocale()) { QLocale::setDefault(l); }
-    ~LocaleGuard() { QLocale::setDefault(old_); }
-
-private:
-    QLocale old_;
-};
 
 class KeyTable : public CoreTest {};
 

@@ -2,6 +2,8 @@
 #include "textfiles.h"
 #include "textroutines.h"
 
+#include "localeguard.h"
+
 #include <gtest/gtest.h>
 
 #include <QFile>
@@ -15,15 +17,6 @@
 using namespace rimbal;
 
 namespace {
-
-class LocaleGuard {
-public:
-    explicit LocaleGuard(const QLocale& l) : old_(QLocale()) { QLocale::setDefault(l); }
-    ~LocaleGuard() { QLocale::setDefault(old_); }
-
-private:
-    QLocale old_;
-};
 
 const QLocale kBrazil(QLocale::Portuguese, QLocale::Brazil);
 const QLocale kUs(QLocale::English, QLocale::UnitedStates);
