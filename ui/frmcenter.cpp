@@ -1,6 +1,8 @@
 #include "frmcenter.h"
 
+#include "frmlistateclas.h"
 #include "frmpreferencias.h"
+#include "frmsettecla.h"
 #include "frmsobre.h"
 #include "paintcanais.h"
 #include "rimbalbtn.h"
@@ -76,9 +78,13 @@ TFrmCenter::TFrmCenter(AppContext& ctx, QWidget* parent)
     connect(m_ui->Sair1, &QAction::triggered, this, &QWidget::close);
     connect(m_ui->Preferencias1, &QAction::triggered, this, &TFrmCenter::Preferencias1Click);
     connect(m_ui->Sobre1, &QAction::triggered, this, &TFrmCenter::Sobre1Click);
+    connect(m_ui->DefinirTecla1, &QAction::triggered, this, &TFrmCenter::DefinirTecla1Click);
+    connect(m_ui->ListarTeclas1, &QAction::triggered, this, &TFrmCenter::ListarTeclas1Click);
 
     FormCreate();
     qApp->installEventFilter(this);
+    m_setTecla = new TFrmSetTecla(ctx, this);
+    m_listaTeclas = new TFrmListaTeclas(ctx, *m_setTecla, this);
 }
 
 TFrmCenter::~TFrmCenter() { qApp->removeEventFilter(this); }
@@ -269,6 +275,16 @@ void TFrmCenter::TimerStatusTimer() {
 void TFrmCenter::Preferencias1Click() {
     TFrmPreferencias dlg(m_ctx, this, this);
     dlg.exec();
+}
+
+void TFrmCenter::DefinirTecla1Click() {
+    m_setTecla->exec();
+    PaintCanaisPaint();  // new keys get their rows
+}
+
+void TFrmCenter::ListarTeclas1Click() {
+    m_listaTeclas->exec();
+    PaintCanaisPaint();
 }
 
 void TFrmCenter::Sobre1Click() {

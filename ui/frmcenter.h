@@ -15,6 +15,8 @@ namespace Ui { class FrmCenter; }
 namespace rimbal {
 
 class TRimbalBtn;
+class TFrmSetTecla;
+class TFrmListaTeclas;
 
 class TFrmCenter : public QMainWindow {
     Q_OBJECT
@@ -37,6 +39,10 @@ public:
     // Every key-down of the window arrives here, already translated.
     void FormKeyDown(std::uint16_t key);
 
+    // The key definition and key list dialogs, which live as long as the window.
+    TFrmSetTecla* SetTecla() const { return m_setTecla; }
+    TFrmListaTeclas* ListaTeclas() const { return m_listaTeclas; }
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -48,6 +54,8 @@ private slots:
     void SystemEffectClick();
     void Preferencias1Click();
     void Sobre1Click();
+    void DefinirTecla1Click();
+    void ListarTeclas1Click();
 
 private:
     void FormCreate();
@@ -64,6 +72,8 @@ private:
     bool m_closed = false;
     int m_scrollTag = 0;  // 1 while the LEDs are kept up to date
     int m_statusTag = 0;  // 1 while the status panel shows figures
+    TFrmSetTecla* m_setTecla = nullptr;
+    TFrmListaTeclas* m_listaTeclas = nullptr;
 };
 
 }  // namespace rimbal
