@@ -9,7 +9,7 @@ packages=(
   librtaudio-dev libsndfile1-dev libsoxr-dev libtag1-dev libzip-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils
-  xvfb xauth xdotool x11-utils imagemagick
+  xvfb xdotool
   zip unzip python3
 )
 
