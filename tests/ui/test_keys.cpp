@@ -35,13 +35,6 @@ using namespace rimbal;
 
 namespace {
 
-template <typename T>
-T* child(QObject* parent, const char* name) {
-    T* w = parent->findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-}
-
 void writeFile(const QString& path, int sfFormat, int rate, int channels, double seconds) {
     SF_INFO info{};
     info.samplerate = rate;

@@ -26,13 +26,6 @@ using namespace rimbal;
 
 namespace {
 
-template <typename T>
-T* child(QObject* parent, const char* name) {
-    T* w = parent->findChild<T*>(QString::fromLatin1(name));
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-}
-
 class Program : public ProgramTest {};
 
 TEST_F(Program, StartUpBuildsTheKitAndTheWindowPlaysKeysFromAnyControl) {

@@ -11,6 +11,14 @@
 
 #include <memory>
 
+// A named child of a window, found as a test finds it: by its component name.
+template <typename T>
+T* child(QObject* parent, const char* name) {
+    T* w = parent->findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+}
+
 class ProgramTest : public ::testing::Test {
 protected:
     void SetUp() override;
