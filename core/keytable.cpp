@@ -15,6 +15,15 @@ namespace {
 
 QByteArray nativePath(const QString& path) { return QFile::encodeName(path); }
 
+// A key's effect units belong to it alone; without this they would pile up
+// in the engine with every reload of the table.
+void releaseUnits(TAG_SOUND_DATA& r) {
+    for (rb::Dsp& unit : r.units) {
+        if (unit != rb::Dsp{}) rb::DSP_Release(unit);
+        unit = rb::Dsp{};
+    }
+}
+
 }  // namespace
 
 QString SoundCore::PackageFolder() const { return settings_.PackPath + settings_.PackName + u'/'; }
@@ -158,6 +167,7 @@ void SoundCore::ReleaseSounds(bool withRecordSounds) {
         if (r.sound == rb::Sound{}) continue;
         LogResult(rb::Sound_Release(r.sound));
         if (r.group != rb::ChannelGroup{}) LogResult(rb::ChannelGroup_Release(r.group));
+        releaseUnits(r);
         EmptyRecord(r);
     }
     KeyCount = 0;
@@ -216,6 +226,7 @@ void SoundCore::RemoveKey(int index) {
             --KeyCount;
         }
         if (r.group != rb::ChannelGroup{}) CheckResult(rb::ChannelGroup_Release(r.group));
+        releaseUnits(r);
         for (int i = index; i + 1 < kMaxKeys; ++i)
             KeySounds[static_cast<std::size_t>(i)] = std::move(KeySounds[static_cast<std::size_t>(i + 1)]);
         EmptyRecord(KeySounds[kMaxKeys - 1]);

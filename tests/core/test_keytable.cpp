@@ -245,6 +245,25 @@ TEST_F(KeyTable, ReplacingWithTheSameFileKeepsTheSoundAndEffectsFollowTheDefinit
     EXPECT_EQ(core->KeyCount, 1);
 }
 
+TEST_F(KeyTable, ReloadingTheTableReleasesTheKeysEffectUnits) {
+    packageFile("a.wav", toneSamples(100, 480));
+    core->KeyLines = {"65*0*0*0*0*1,00*1*0*0*1*0*0*0*0*0*0*0*0*0*0*0*0*a.wav"};
+    startEngine();
+    const rb::Dsp unit = core->KeySounds[0].units[0];
+    ASSERT_NE(unit, rb::Dsp{});
+    bool active = false;
+    ASSERT_EQ(rb::DSP_GetActive(unit, &active), rb::OK);
+    EXPECT_TRUE(active);
+    core->ReleaseSounds(false);
+    EXPECT_EQ(rb::DSP_GetActive(unit, &active), rb::ERR_INVALID_HANDLE) << "released with its key";
+    core->CreateSounds(false);
+    EXPECT_NE(core->KeySounds[0].units[3], rb::Dsp{});
+    const rb::Dsp other = core->KeySounds[0].units[3];
+    core->RemoveKey(0);
+    EXPECT_EQ(rb::DSP_GetActive(other, &active), rb::ERR_INVALID_HANDLE);
+    EXPECT_TRUE(log.shown.isEmpty());
+}
+
 TEST_F(KeyTable, AFileTheEngineCannotOpenIsRefusedWithTheEngineError) {
     startEngine();
     QFile bad(appDir + "ruim.wav");
