@@ -152,16 +152,13 @@ struct SystemImpl {
     std::array<ChannelSlot, kMaxChannels> slots{};
     std::uint64_t playCounter = 0;
     std::array<GroupObj*, kMaxGroups> groups{};
-    std::array<Chain, kMaxGroups> groupChainsCtl{};  // mirror of the audio side, for counting
-    Chain masterChainCtl;
     std::vector<std::pair<std::uint64_t, std::shared_ptr<void>>> graveyard;
 
     // Audio-thread state.
     std::array<Voice, kMaxChannels> voices{};
     std::array<Chain, kMaxGroups> groupChains{};
-    std::array<bool, kMaxGroups> groupUsed{};
     Chain masterChain;
-    std::vector<float> mixBuf, groupBuf, voiceBuf;  // sized at init, never grown by the audio thread
+    std::vector<float> mixBuf, groupBuf;  // sized at init, never grown by the audio thread
 
     // Shared.
     std::array<ChannelPublish, kMaxChannels> publish{};

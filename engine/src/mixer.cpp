@@ -195,13 +195,11 @@ void SystemImpl::renderBlock(float* out, int frames) noexcept {
     float* mix = mixBuf.data();
     std::fill(mix, mix + 2 * frames, 0.0f);
     std::array<bool, kMaxGroups> pendingGroup{};
-    bool anyGroup = false;
     for (std::size_t i = 0; i < voices.size(); ++i) {
         Voice& v = voices[i];
         if (!v.active || v.paused) continue;
         if (v.group >= 0 && groupChains[static_cast<std::size_t>(v.group)].count > 0) {
             pendingGroup[static_cast<std::size_t>(v.group)] = true;
-            anyGroup = true;
             continue;
         }
         if (!mixVoice(v, mix, frames)) {
@@ -212,7 +210,6 @@ void SystemImpl::renderBlock(float* out, int frames) noexcept {
     }
     // Groups with effects run every block, so echoes and reverb tails ring on
     // after their voices end.
-    (void)anyGroup;
     float* gbuf = groupBuf.data();
     for (std::size_t g = 0; g < groupChains.size(); ++g) {
         Chain& chain = groupChains[g];
