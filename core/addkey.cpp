@@ -109,12 +109,7 @@ bool SoundCore::AddKeySound(TAG_SOUND_DATA definition, bool editing, int index) 
         }
     }
 
-    r.playKey = definition.playKey;
-    r.stopKey = definition.stopKey;
-    r.noInterrupt = definition.noInterrupt;
-    r.stopAll = definition.stopAll;
-    r.loop = definition.loop;
-    r.volume = definition.volume;
+    CopyKeySettings(definition, r);
     r.fileName = fileName;
     r.effects = definition.effects;
 

@@ -90,6 +90,15 @@ public:
     bool IsKeyUsed(std::uint16_t key, std::uint8_t which);
 
     static void EmptyRecord(TAG_SOUND_DATA& r) { r = TAG_SOUND_DATA{}; }
+    // The key's own settings: both keys, the three options and the volume.
+    static void CopyKeySettings(const TAG_SOUND_DATA& from, TAG_SOUND_DATA& to) {
+        to.playKey = from.playKey;
+        to.stopKey = from.stopKey;
+        to.noInterrupt = from.noInterrupt;
+        to.stopAll = from.stopAll;
+        to.loop = from.loop;
+        to.volume = from.volume;
+    }
 
     // ---- state ----
     rb::System SoundSystem{};

@@ -366,12 +366,7 @@ void TFrmSetTecla::PrepareEdit(int index) {
     if (core.PendingKey.sound != rb::Sound{}) core.ReleasePendingSound();
     core.LoadPendingSound(r.fileName);
     TAG_SOUND_DATA& p = core.PendingKey;
-    p.playKey = r.playKey;
-    p.stopKey = r.stopKey;
-    p.noInterrupt = r.noInterrupt;
-    p.stopAll = r.stopAll;
-    p.loop = r.loop;
-    p.volume = r.volume;
+    SoundCore::CopyKeySettings(r, p);
     m_ui->BtnCriar->setText(QStringLiteral("Salvar"));
     m_ui->Edit_Arquivo->setText(r.fileName);
     m_ui->Panel_StartCode->setText(QString::number(r.playKey));
