@@ -133,16 +133,33 @@ void title(QPainter& p, const QRectF& r, int size, Qt::Alignment align) {
     p.drawPath(two);
 }
 
+// The stage the big pictures share: lights, the kit, the name and a line under it.
+struct Scene {
+    QPointF kitAt;
+    double kitScale;
+    QRectF titleRect;
+    int titleSize;
+    QRectF lineRect;
+    int lineSize;
+    QString line;
+    int lineAlpha;
+};
+
+void scene(QPainter& p, const QRect& area, const Scene& s) {
+    stageBackground(p, area);
+    kit(p, s.kitAt, s.kitScale);
+    title(p, s.titleRect, s.titleSize, Qt::AlignLeft);
+    p.setFont(QFont(QStringLiteral("DejaVu Sans"), s.lineSize, QFont::Bold));
+    p.setPen(QColor(255, 255, 255, s.lineAlpha));
+    p.drawText(s.lineRect, Qt::AlignLeft, s.line);
+}
+
 void splash() {
     QImage img = canvas(400, 265);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
-    stageBackground(p, img.rect());
-    kit(p, QPointF(250, 150), 0.95);
-    title(p, QRectF(18, 14, 360, 60), 34, Qt::AlignLeft);
-    p.setFont(QFont(QStringLiteral("DejaVu Sans"), 11, QFont::Bold));
-    p.setPen(QColor(255, 255, 255, 220));
-    p.drawText(QRectF(22, 66, 200, 20), Qt::AlignLeft, QStringLiteral("Bateria virtual"));
+    scene(p, img.rect(), {QPointF(250, 150), 0.95, QRectF(18, 14, 360, 60), 34, QRectF(22, 66, 200, 20), 11,
+                          QStringLiteral("Bateria virtual"), 220});
     // The status line sits on a white strip.
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(255, 255, 255, 235));
@@ -157,12 +174,8 @@ void windowArt() {
     QImage img = canvas(581, 200);
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
-    stageBackground(p, img.rect());
-    kit(p, QPointF(440, 120), 0.85);
-    title(p, QRectF(14, 8, 300, 50), 30, Qt::AlignLeft);
-    p.setFont(QFont(QStringLiteral("DejaVu Sans"), 9, QFont::Bold));
-    p.setPen(QColor(255, 255, 255, 210));
-    p.drawText(QRectF(18, 58, 280, 18), Qt::AlignLeft, QStringLiteral("Toque bateria no teclado do computador"));
+    scene(p, img.rect(), {QPointF(440, 120), 0.85, QRectF(14, 8, 300, 50), 30, QRectF(18, 58, 280, 18), 9,
+                          QStringLiteral("Toque bateria no teclado do computador"), 210});
     // A console panel behind the two rows of buttons.
     QLinearGradient g(0, 92, 0, 198);
     g.setColorAt(0, QColor(255, 255, 255, 40));
@@ -269,12 +282,8 @@ void logo() {
     QPainterPath clip;
     clip.addRoundedRect(QRectF(0, 0, 336, 124), 14, 14);
     p.setClipPath(clip);
-    stageBackground(p, img.rect());
-    kit(p, QPointF(262, 72), 0.5);
-    title(p, QRectF(16, 14, 240, 50), 30, Qt::AlignLeft);
-    p.setFont(QFont(QStringLiteral("DejaVu Sans"), 9, QFont::Bold));
-    p.setPen(QColor(255, 255, 255, 210));
-    p.drawText(QRectF(20, 60, 200, 16), Qt::AlignLeft, QStringLiteral("Bateria virtual"));
+    scene(p, img.rect(), {QPointF(262, 72), 0.5, QRectF(16, 14, 240, 50), 30, QRectF(20, 60, 200, 16), 9,
+                          QStringLiteral("Bateria virtual"), 210});
     save(img, QStringLiteral("logo.png"));
 }
 
