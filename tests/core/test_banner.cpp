@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -71,19 +70,13 @@ TEST(BannerText, ListLinesAreWindows1252AndBadLinesAreSkipped) {
     EXPECT_TRUE(ParseBannerList("").isEmpty());
 }
 
-TEST(BannerText, TypeAndLinkBlock) {
+TEST(BannerText, TypeFromTheAddressEnd) {
     EXPECT_EQ(BannerTypeOf("http://x/a.GIF"), "GIF");
     EXPECT_EQ(BannerTypeOf("http://x/a.jpg"), "JPG");
     EXPECT_EQ(BannerTypeOf("http://x/a.png"), QByteArray(3, '\0'));
     EXPECT_EQ(BannerTypeOf("http://x/a.jpeg"), QByteArray(3, '\0'));
     EXPECT_EQ(BannerTypeOf("http://x/a.gif?v=2"), QByteArray(3, '\0')) << "the address must end in the extension";
 
-    const QString longLink = "https://example.com/" + QString(1500, u'x');
-    const QByteArray t = BannerCacheTrailer(longLink, "http://x/a.gif");
-    ASSERT_EQ(t.size(), kBannerTrailer);
-    EXPECT_EQ(t.first(1023), longLink.left(1023).toLatin1());
-    EXPECT_EQ(t.at(1023), '\0');
-    EXPECT_EQ(t.last(3), "GIF");
     EXPECT_EQ(BannerCacheTrailer(QString::fromUtf8("https://l.example/ç"), "a.png"),
               linkBlock("https://l.example/\xe7") + QByteArray(3, '\0'));
 }
@@ -268,23 +261,6 @@ TEST_F(BannerNet, OneAttemptPerObjectAndOnlyWebAddresses) {
     http.answer(kList, "");
     EXPECT_TRUE(e.start(BannerListUrl(http.site())));
     EXPECT_FALSE(e.start(BannerListUrl(http.site())));
-}
-
-TEST_F(BannerNet, TheOldCacheStaysWholeUntilTheNewOneIsCompleteAndAnAbandonedAttemptLeavesNothing) {
-    http.answer(kList, line("/slow.jpg", "https://new.example/"));
-    http.route("/slow.jpg", {200, QByteArray(4000, 's'), LocalHttp::Mode::Trickle, {}, 50, 100});
-    auto d = std::make_unique<BannerDownload>(dir);
-    ASSERT_TRUE(d->start(BannerListUrl(http.site())));
-    QElapsedTimer clock;
-    clock.start();
-    while (http.requests.size() < 2 && clock.elapsed() < 5000) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    while (clock.elapsed() < 300) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    ASSERT_TRUE(d->isRunning());
-    ASSERT_TRUE(tempExists());
-    EXPECT_TRUE(readAll(dir + "ad.dat") == kOld);
-    d.reset();
-    EXPECT_FALSE(tempExists());
-    EXPECT_TRUE(readAll(dir + "ad.dat") == kOld);
 }
 
 TEST_F(BannerNet, ACacheThatCannotBeReplacedLeavesTheOldOne) {
