@@ -23,6 +23,10 @@ int main(int argc, char** argv) {
     // The executable's path with ".ini": rimbal2 keeps rimbal2.ini beside it.
     ctx.settings.SetIniPath(QCoreApplication::applicationFilePath() + QStringLiteral(".ini"));
 
+    // No banner download where nobody sees a window.
+    const QString platform = QGuiApplication::platformName();
+    ctx.bannerDownload = platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+
     ctx.StartupOk = true;
     {
         rimbal::TFrmSplash splash(ctx);

@@ -1,5 +1,6 @@
 #include "settings.h"
 
+#include "banner.h"
 #include "inifile.h"
 #include "textfiles.h"
 #include "textroutines.h"
@@ -62,6 +63,7 @@ void Settings::LoadConfiguration() {
     UseEffects = readBool(ini, "UseEffects", true);
     PackPath = NormalizePackPath(ini.value(kSection, QStringLiteral("PackPath")).value_or(QStringLiteral("Pacotes\\")).left(2047));
     PackName = ini.value(kSection, QStringLiteral("PackName")).value_or(QString()).left(2047);
+    BannerSite = ini.value(kSection, QStringLiteral("BannerSite")).value_or(kBannerDefaultSite).trimmed();
 }
 
 bool Settings::SaveConfiguration(QString* error) const {

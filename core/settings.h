@@ -51,6 +51,9 @@ public:
     bool UseEffects = true;
     QString PackPath;
     QString PackName;
+    // Where the banner list is published (scheme and host); empty turns the
+    // download off. Read only: a save keeps the line as it stands.
+    QString BannerSite;
 
     QString AppDir;
     bool StartingUp = false;

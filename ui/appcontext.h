@@ -8,7 +8,11 @@
 
 #include "rbcore.h"
 
+#include <QDesktopServices>
+#include <QUrl>
+
 #include <cstdint>
+#include <functional>
 
 namespace rimbal {
 
@@ -26,6 +30,11 @@ struct AppContext {
     std::uint32_t requiredVersion = rb::kVersion;
     unsigned startDelayMs = 1000;
     unsigned statusWaitMs = 500;
+    // The banner download runs only when the program body allows it: never in
+    // a test or a headless run unless asked for.
+    bool bannerDownload = false;
+    // Hands a web address to the desktop's browser; tests record it instead.
+    std::function<void(const QUrl&)> openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
 
     // The engine output type for an ID_Driver_Output value; false when that value sets none.
     bool outputType(int idDriverOutput, int& type) const {

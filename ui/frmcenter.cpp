@@ -1,5 +1,6 @@
 #include "frmcenter.h"
 
+#include "banner.h"
 #include "frmlistateclas.h"
 #include "frmpreferencias.h"
 #include "frmsettecla.h"
@@ -13,10 +14,13 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QBuffer>
 #include <QCloseEvent>
 #include <QFile>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QScrollArea>
 
@@ -73,7 +77,9 @@ TFrmCenter::TFrmCenter(AppContext& ctx, QWidget* parent)
     TimerBanner.setSingleShot(true);
     connect(&TimerInfo, &QTimer::timeout, this, &TFrmCenter::TimerInfoTimer);
     connect(&TimerStatus, &QTimer::timeout, this, &TFrmCenter::TimerStatusTimer);
+    connect(&TimerBanner, &QTimer::timeout, this, &TFrmCenter::TimerBannerTimer);
     TimerInfo.start();
+    if (m_ctx.bannerDownload) TimerBanner.start();
 
     connect(m_ui->Sair1, &QAction::triggered, this, &QWidget::close);
     connect(m_ui->Preferencias1, &QAction::triggered, this, &TFrmCenter::Preferencias1Click);
@@ -122,6 +128,7 @@ void TFrmCenter::FormShow() {
     UpdateButtons();
     UpdateEffectsMenu();
     PaintCanaisPaint();
+    LoadBanner();
     m_ctx.settings.StartingUp = false;
     TimerStatus.start();
 }
@@ -144,6 +151,10 @@ void TFrmCenter::UpdateButtons() {
 }
 
 bool TFrmCenter::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_ui->ImgBanner && event->type() == QEvent::MouseButtonRelease) {
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton && m_ui->ImgBanner->rect().contains(mouse->position().toPoint())) ImgBannerClick();
+    }
     // Key preview: the first delivery of a key-down to anything in this
     // window, whichever control has the focus. The key is not consumed.
     if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
@@ -272,6 +283,40 @@ void TFrmCenter::TimerStatusTimer() {
     }
 }
 
+// The banner cached by an earlier run; without a usable cache the form's own
+// picture stays, and the link is taken whenever the file holds one.
+void TFrmCenter::LoadBanner() {
+    BannerLink = kBannerRetailerPage;
+    const auto cache = ReadBannerCache(m_ctx.settings.AppDir + kBannerCacheName);
+    if (!cache) return;
+    BannerLink = cache->link;
+    if (cache->type != "GIF" && cache->type != "JPG") return;
+    QBuffer buffer;
+    buffer.setData(cache->picture);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, cache->type.toLower());
+    reader.setAutoDetectImageFormat(false);  // decoded as the type says, nothing else
+    reader.setAllocationLimit(32);
+    const QImage picture = reader.read();
+    if (picture.isNull()) return;
+    m_ui->ImgBanner->setPixmap(QPixmap::fromImage(picture));
+    m_ui->ImgBanner->resize(picture.size());
+}
+
+// Once per run; the new banner shows from the next start on.
+void TFrmCenter::TimerBannerTimer() {
+    TimerBanner.stop();
+    if (m_bannerTried || m_closed || !m_ctx.bannerDownload) return;
+    m_bannerTried = true;
+    m_banner = new BannerDownload(m_ctx.settings.AppDir, this);
+    m_banner->setObjectName(QStringLiteral("NMHTTP1"));
+    m_banner->start(BannerListUrl(m_ctx.settings.BannerSite));
+}
+
+void TFrmCenter::ImgBannerClick() {
+    if (IsWebAddress(BannerLink)) m_ctx.openUrl(QUrl(BannerLink.trimmed()));
+}
+
 void TFrmCenter::Preferencias1Click() {
     TFrmPreferencias dlg(m_ctx, this, this);
     dlg.exec();
@@ -304,6 +349,7 @@ void TFrmCenter::closeEvent(QCloseEvent* event) {
 void TFrmCenter::FormCloseQuery() {
     TimerStatus.stop();
     TimerInfo.stop();
+    TimerBanner.stop();
 }
 
 void TFrmCenter::FormClose() {
@@ -318,6 +364,8 @@ void TFrmCenter::FormClose() {
     core.CodecNames.clear();
     core.OutputNames.clear();
     core.ErrorLog.clear();
+    delete m_banner;  // an unfinished download is abandoned with its partial file
+    m_banner = nullptr;
     QString error;
     if (!m_ctx.settings.SaveConfiguration(&error))
         m_ctx.prompt.message(QStringLiteral("Erro"), error, Prompt::Icon::Error, Prompt::Ok);

@@ -14,6 +14,7 @@ namespace Ui { class FrmCenter; }
 
 namespace rimbal {
 
+class BannerDownload;
 class TRimbalBtn;
 class TFrmSetTecla;
 class TFrmListaTeclas;
@@ -35,6 +36,8 @@ public:
     QTimer TimerRecord;
     QTimer TimerBanner;
     int ChannelsPlaying = 0;
+    // What a click on the banner opens; set once, when the window is shown.
+    QString BannerLink;
 
     // Every key-down of the window arrives here, already translated.
     void FormKeyDown(std::uint16_t key);
@@ -65,6 +68,9 @@ private:
     void paintChannels(QPainter& p, const QRect& area);
     int ledColumnX() const;
     void criticalStatusError(const QString& text);
+    void LoadBanner();
+    void TimerBannerTimer();
+    void ImgBannerClick();
 
     AppContext& m_ctx;
     std::unique_ptr<Ui::FrmCenter> m_ui;
@@ -74,6 +80,8 @@ private:
     int m_statusTag = 0;  // 1 while the status panel shows figures
     TFrmSetTecla* m_setTecla = nullptr;
     TFrmListaTeclas* m_listaTeclas = nullptr;
+    BannerDownload* m_banner = nullptr;
+    bool m_bannerTried = false;
 };
 
 }  // namespace rimbal

@@ -27,11 +27,11 @@ with open(folder + '/Keys.txt', 'wb') as f:
     f.write(b'65*0*0*0*0*1,00*' + b'0*' * 16 + b'tom.wav\r\n')
 PY
 
-# The devices as the engine lists them, so the stored choice is usable.
+# The devices as the engine lists them, so the stored choice is usable; no banner download.
 counts=$("$bin/rbdemo" 2>/dev/null | sed -n 's/^Saída 0: PulseAudio (\([0-9]*\) de reprodução, \([0-9]*\) de gravação)$/\1 \2/p')
 read -r nplay nrec <<<"$counts"
 play=$("$bin/rbdemo" 2>/dev/null | grep -n '^   reprodução' | grep -m1 'Null Output' | sed 's/.*reprodução \([0-9]*\):.*/\1/')
-printf '[Config]\r\nDriver_Playback_Count=%s\r\nDriver_Record_Count=%s\r\nID_Driver_Output=0\r\nID_Driver_Playback=%s\r\nID_Driver_Record=0\r\nPackName=Teste\r\n' \
+printf '[Config]\r\nDriver_Playback_Count=%s\r\nDriver_Record_Count=%s\r\nID_Driver_Output=0\r\nID_Driver_Playback=%s\r\nID_Driver_Record=0\r\nPackName=Teste\r\nBannerSite=\r\n' \
   "$nplay" "$nrec" "${play:-0}" > "$work/rimbal2.ini"
 
 Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
