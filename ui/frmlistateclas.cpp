@@ -44,8 +44,15 @@ void TFrmListaTeclas::clearDetails() {
     m_ui->ListBox_Efeitos->clear();
 }
 
+void TFrmListaTeclas::done(int result) {
+    m_open = false;
+    QDialog::done(result);
+}
+
 void TFrmListaTeclas::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    if (m_open) return;
+    m_open = true;
     {
         const QSignalBlocker block(m_ui->ListBox_Teclas);
         m_ui->ListBox_Teclas->clear();

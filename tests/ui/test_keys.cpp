@@ -446,6 +446,9 @@ TEST_F(Keys, DeleteCannotRunTwiceAndAFailedWriteDeletesNothing) {
     auto* deletar = child<QPushButton>(list, "BtnDeletar");
     const QStringList lines = ctx->core.KeyLines;
     items->setCurrentRow(0);
+    QShowEvent restored;  // the list restored from the task bar keeps its selection
+    QApplication::sendEvent(list, &restored);
+    EXPECT_TRUE(deletar->isEnabled());
     prompt.buttonAnswers = {Prompt::No};
     deletar->click();
     EXPECT_EQ(items->count(), 3);
