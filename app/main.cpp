@@ -28,11 +28,13 @@ int main(int argc, char** argv) {
     ctx.bannerDownload = platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 
     ctx.StartupOk = true;
+    bool completed = false;
     {
         rimbal::TFrmSplash splash(ctx);
-        splash.exec();
+        completed = splash.exec() == QDialog::Accepted;
     }
-    if (!ctx.StartupOk) return 1;
+    // Without a finished start-up there is no configuration, engine or key list to work with.
+    if (!ctx.StartupOk || !completed) return 1;
 
     rimbal::TFrmCenter center(ctx);
     center.show();

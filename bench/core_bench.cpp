@@ -91,6 +91,21 @@ void BM_PlayKeyFullTable(benchmark::State& state) {
 }
 BENCHMARK(BM_PlayKeyFullTable)->Unit(benchmark::kMicrosecond);
 
+// "Salvar" on the last key of a full package: the name check, the line and
+// the rewrite of Keys.txt through a temporary file, the sound kept.
+void BM_SaveEditedKeyFullTable(benchmark::State& state) {
+    Package p;
+    p.core.CreateSounds(false);
+    rimbal::TAG_SOUND_DATA edit = p.core.KeySounds[63];
+    int n = 0;
+    for (auto _ : state) {
+        edit.volume = (n++ % 2) ? 0.5f : 0.75f;
+        if (!p.core.AddKeySound(edit, true, 63)) state.SkipWithError("not stored");
+    }
+    p.core.ReleaseSounds(false);
+}
+BENCHMARK(BM_SaveEditedKeyFullTable)->Unit(benchmark::kMicrosecond);
+
 }  // namespace
 
 int main(int argc, char** argv) {

@@ -3,10 +3,14 @@
 #include "soundcore.h"
 
 #include "textfiles.h"
+#include "textroutines.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <functional>
+#include <vector>
 
 namespace rimbal {
 
@@ -34,8 +38,53 @@ bool SoundCore::writeDefaultInfo() {
     return false;
 }
 
+namespace {
+
+// Undoes the steps of a store that did not finish, newest first.
+class Undo {
+public:
+    ~Undo() {
+        for (auto it = steps_.rbegin(); it != steps_.rend(); ++it) (*it)();
+    }
+    void add(std::function<void()> step) { steps_.push_back(std::move(step)); }
+    void commit() { steps_.clear(); }
+
+private:
+    std::vector<std::function<void()>> steps_;
+};
+
+// Creates folder if it is missing; the undo removes it again while empty.
+void makeFolder(const QString& folder, Undo& undo) {
+    if (QFileInfo(folder).isDir() || !QDir().mkpath(folder)) return;
+    undo.add([folder] { QDir().rmdir(folder); });
+}
+
+}  // namespace
+
+bool SoundCore::acceptKeyFile(QString& fileName, QString& copied) {
+    const QString problem = KeyFileProblem(fileName);
+    if (problem.isEmpty()) return true;
+    const QString copy = SafeCopyName(fileName);
+    const auto answer = prompt_.message(
+        QStringLiteral("Confirmação"),
+        QStringLiteral("O nome do arquivo\n%1\nnão pode ser gravado na lista de teclas: %2.\n\n"
+                       "Deseja copiar o arquivo para a pasta do pacote como \"%3\" e usar a cópia?")
+            .arg(fileName, problem, QFileInfo(copy).fileName()),
+        Prompt::Icon::Question, Prompt::Yes | Prompt::No);
+    if (answer != Prompt::Yes) return false;
+    if (!QFile::copy(fileName, copy)) {
+        prompt_.message(QStringLiteral("Erro"), QStringLiteral("Não foi possível copiar o arquivo para %1").arg(copy),
+                        Prompt::Icon::Error, Prompt::Ok);
+        return false;
+    }
+    copied = copy;
+    fileName = copy;
+    return true;
+}
+
+// Nothing changes until Keys.txt is written: a store that fails on the way
+// leaves the table, the key list, the package name and the files as they were.
 bool SoundCore::AddKeySound(TAG_SOUND_DATA definition, bool editing, int index) {
-    const QString fileName = definition.fileName;
     if (!editing) {
         if (IsKeyUsed(definition.playKey, 2)) {
             prompt_.message(QStringLiteral("Erro"),
@@ -51,20 +100,12 @@ bool SoundCore::AddKeySound(TAG_SOUND_DATA definition, bool editing, int index) 
         }
     }
 
-    const auto dropSoundIfOtherFile = [&](TAG_SOUND_DATA& r) {
-        if (r.sound != rb::Sound{} && r.fileName.toLower() != fileName.toLower()) {
-            CheckResult(rb::Sound_Release(r.sound));
-            r.sound = rb::Sound{};
-            --KeyCount;
-        }
-    };
     int slot = -1;
     bool replacing = false;
     if (editing) {
         if (index < 0 || index >= ScanCount()) return false;
         slot = index;
         replacing = true;
-        dropSoundIfOtherFile(KeySounds[static_cast<std::size_t>(slot)]);
     } else {
         for (int i = 0; i < ScanCount(); ++i) {
             const TAG_SOUND_DATA& r = KeySounds[static_cast<std::size_t>(i)];
@@ -75,7 +116,6 @@ bool SoundCore::AddKeySound(TAG_SOUND_DATA definition, bool editing, int index) 
             if (answer != Prompt::Yes) return false;
             slot = i;
             replacing = true;
-            dropSoundIfOtherFile(KeySounds[static_cast<std::size_t>(slot)]);
             break;
         }
         // A new key takes the record of the line it appends, so record i
@@ -86,16 +126,58 @@ bool SoundCore::AddKeySound(TAG_SOUND_DATA definition, bool editing, int index) 
         }
     }
 
-    TAG_SOUND_DATA& r = KeySounds[static_cast<std::size_t>(slot)];
-    if (r.sound == rb::Sound{}) {
-        const std::uint32_t mode = settings_.SoundMode | (definition.loop ? rb::LOOP_NORMAL : rb::LOOP_OFF);
-        CheckResult(rb::System_CreateSound(SoundSystem, QFile::encodeName(fileName).constData(), mode, nullptr, &r.sound));
-        if (r.sound == rb::Sound{}) return false;
-        ++KeyCount;
+    Undo undo;
+    if (settings_.PackName.isEmpty()) {
+        settings_.PackName = kDefaultPackage;
+        undo.add([this] { settings_.PackName.clear(); });
     }
-    if (r.group == rb::ChannelGroup{})
+    makeFolder(settings_.PackPath, undo);
+    makeFolder(PackageFolder(), undo);
+
+    // The name must come back from Keys.txt as the same file.
+    QString fileName = definition.fileName;
+    if (QFileInfo(fileName).isRelative()) fileName = QFileInfo(fileName).absoluteFilePath();
+    QString copied;
+    if (!acceptKeyFile(fileName, copied)) return false;
+    if (!copied.isEmpty()) undo.add([copied] { QFile::remove(copied); });
+
+    TAG_SOUND_DATA& r = KeySounds[static_cast<std::size_t>(slot)];
+    // Another name, as the file system tells names apart, is another sound.
+    const bool keepSound = r.sound != rb::Sound{} && r.fileName.compare(fileName, kFileNameCase) == 0;
+    rb::Sound sound = r.sound;
+    if (!keepSound) {
+        sound = rb::Sound{};
+        const std::uint32_t mode = settings_.SoundMode | (definition.loop ? rb::LOOP_NORMAL : rb::LOOP_OFF);
+        CheckResult(rb::System_CreateSound(SoundSystem, QFile::encodeName(fileName).constData(), mode, nullptr, &sound));
+        if (sound == rb::Sound{}) return false;
+        undo.add([sound] { rb::Sound_Release(sound); });
+    }
+    rb::ChannelGroup group = r.group;
+    if (group == rb::ChannelGroup{}) {
         CheckResult(rb::System_CreateChannelGroup(SoundSystem, QStringLiteral("Group%1").arg(slot).toUtf8().constData(),
-                                                  &r.group));
+                                                  &group));
+        if (group != rb::ChannelGroup{}) undo.add([group] { rb::ChannelGroup_Release(group); });
+    }
+
+    TAG_SOUND_DATA stored = definition;
+    stored.fileName = fileName;
+    QStringList lines = KeyLines;
+    if (replacing) lines[slot] = FormatKeyLine(stored);
+    else lines.append(FormatKeyLine(stored));
+    const QString info = PackageFolder() + QStringLiteral("Info.txt");
+    if (!QFileInfo::exists(info)) {
+        if (!writeDefaultInfo()) return false;
+        undo.add([info] { QFile::remove(info); });
+    }
+    if (!WriteKeyLines(lines)) return false;
+    undo.commit();
+
+    if (!keepSound) {
+        if (r.sound != rb::Sound{}) CheckResult(rb::Sound_Release(r.sound));
+        else ++KeyCount;
+        r.sound = sound;
+    }
+    r.group = group;
     for (int j = 0; j < kEffects; ++j) {
         rb::Dsp& unit = r.units[static_cast<std::size_t>(j)];
         if (definition.effects[static_cast<std::size_t>(j)]) {
@@ -108,21 +190,11 @@ bool SoundCore::AddKeySound(TAG_SOUND_DATA definition, bool editing, int index) 
             CheckResult(rb::DSP_Remove(unit));
         }
     }
-
     CopyKeySettings(definition, r);
     r.fileName = fileName;
     r.effects = definition.effects;
-
-    QDir().mkpath(settings_.PackPath);
-    if (settings_.PackName.isEmpty()) settings_.PackName = kDefaultPackage;
-    QDir().mkpath(PackageFolder());
-
-    const QString line = FormatKeyLine(r);
-    if (replacing) KeyLines[slot] = line;
-    else KeyLines.append(line);
-
-    if (!QFileInfo::exists(PackageFolder() + QStringLiteral("Info.txt")) && !writeDefaultInfo()) return false;
-    return SaveKeyLines();
+    KeyLines = lines;
+    return true;
 }
 
 }  // namespace rimbal

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+
 namespace rimbal {
 namespace {
 
@@ -41,10 +43,10 @@ bool SoundCore::LoadKeyLines() {
     return true;
 }
 
-bool SoundCore::SaveKeyLines() {
+bool SoundCore::WriteKeyLines(const QStringList& lines) {
     QDir().mkpath(PackageFolder());
     QString error;
-    if (WriteTextLines(KeysFile(), KeyLines, &error)) return true;
+    if (WriteTextLines(KeysFile(), lines, &error)) return true;
     prompt_.message(QStringLiteral("Erro"), error, Prompt::Icon::Error, Prompt::Ok);
     return false;
 }
@@ -58,12 +60,54 @@ QString SoundCore::FormatKeyLine(const TAG_SOUND_DATA& key) const {
                        .arg(key.loop);
     line += FormatFixed2(key.volume) + u'*';
     for (std::uint8_t e : key.effects) line += QString::number(e) + u'*';
+    return line + StoredFileName(key.fileName);
+}
+
+QString SoundCore::StoredFileName(const QString& fileName) const {
     // Files inside the package folder are stored relative to it, so the
-    // package can move; only a leading match counts.
-    QString name = key.fileName;
+    // package can move; only a leading match, as the file system compares.
     const QString folder = PackageFolder();
-    if (name.toLower().startsWith(folder.toLower())) name = name.mid(folder.size());
-    return line + name;
+    return fileName.startsWith(folder, kFileNameCase) ? fileName.mid(folder.size()) : fileName;
+}
+
+QString SoundCore::ResolveStoredName(const QString& stored) const {
+    return HasDrive(stored) ? stored : JoinRelative(PackageFolder(), stored);
+}
+
+QString SoundCore::KeyFileProblem(const QString& fileName) const {
+    const QString stored = StoredFileName(fileName);
+    if (stored.contains(u'*')) return QStringLiteral("contém \"*\", que separa os campos da lista de teclas");
+    if (const QString p = TextLineProblem(stored); !p.isEmpty()) return p;
+    if (ResolveStoredName(stored) != fileName)
+        return QStringLiteral("seria lido da lista de teclas como outro arquivo (%1)").arg(ResolveStoredName(stored));
+    return {};
+}
+
+QString SoundCore::SafeCopyName(const QString& fileName) const {
+    const QFileInfo info(fileName);
+    const auto clean = [](const QString& part) {
+        QString out;
+        for (const QChar c : part) {
+            const QString one(c);
+            if (c != u'*' && c != u'\\' && c.unicode() >= 32 && TextLineProblem(one).isEmpty()) {
+                out += c;
+                continue;
+            }
+            // Accented letters outside the code page keep their base letter.
+            QString base;
+            for (const QChar d : one.normalized(QString::NormalizationForm_KD))
+                if (!d.isMark() && d.unicode() >= 32 && TextLineProblem(QString(d)).isEmpty() && d != u'*' && d != u'\\') base += d;
+            out += base.isEmpty() ? QStringLiteral("_") : base;
+        }
+        return out;
+    };
+    QString stem = clean(info.completeBaseName());
+    const QString suffix = clean(info.suffix());
+    if (std::none_of(stem.cbegin(), stem.cend(), [](QChar c) { return c.isLetterOrNumber(); })) stem = QStringLiteral("som");
+    const QString ext = suffix.isEmpty() ? QString() : u'.' + suffix;
+    QString name = stem + ext;
+    for (int n = 2; QFileInfo::exists(PackageFolder() + name); ++n) name = QStringLiteral("%1 (%2)%3").arg(stem).arg(n).arg(ext);
+    return PackageFolder() + name;
 }
 
 void SoundCore::parseLine(int i, const QString& line) {
@@ -79,8 +123,7 @@ void SoundCore::parseLine(int i, const QString& line) {
     else { ErrorLog.append(f2 + QStringLiteral(" não é um valor de tecla válido.")); valid = false; }
 
     const qsizetype star = line.lastIndexOf(u'*');
-    QString name = star < 0 ? line : line.mid(star + 1);
-    if (!HasDrive(name)) name = JoinRelative(PackageFolder(), name);
+    const QString name = ResolveStoredName(star < 0 ? line : line.mid(star + 1));
     if (QFileInfo(name).isFile()) {
         r.fileName = name;
     } else {
@@ -161,11 +204,11 @@ void SoundCore::CreateSounds(bool withRecordBuffer) {
 
 void SoundCore::ReleaseSounds(bool withRecordSounds) {
     if (SoundSystem == rb::System{}) return;
-    // Every record, whatever KeyLines holds by now.
+    // Every record, whatever KeyLines holds by now; a record that lost its
+    // sound may still hold its group and units.
     for (int i = 0; i < kMaxKeys; ++i) {
         TAG_SOUND_DATA& r = KeySounds[static_cast<std::size_t>(i)];
-        if (r.sound == rb::Sound{}) continue;
-        LogResult(rb::Sound_Release(r.sound));
+        if (r.sound != rb::Sound{}) LogResult(rb::Sound_Release(r.sound));
         if (r.group != rb::ChannelGroup{}) LogResult(rb::ChannelGroup_Release(r.group));
         releaseUnits(r);
         EmptyRecord(r);
@@ -206,11 +249,9 @@ void SoundCore::LoadPendingSound(const QString& fileName) {
 }
 
 void SoundCore::ReleasePendingSound() {
-    if (PendingKey.sound != rb::Sound{}) {
-        CheckResult(rb::Sound_Release(PendingKey.sound));
-        PendingKey.sound = rb::Sound{};
-        if (PendingKey.group != rb::ChannelGroup{}) CheckResult(rb::ChannelGroup_Release(PendingKey.group));
-    }
+    if (PendingKey.sound != rb::Sound{}) CheckResult(rb::Sound_Release(PendingKey.sound));
+    PendingKey.sound = rb::Sound{};
+    if (PendingKey.group != rb::ChannelGroup{}) CheckResult(rb::ChannelGroup_Release(PendingKey.group));
     // The preview's units are ours alone; the next key starts without them.
     for (rb::Dsp unit : PendingKey.units)
         if (unit != rb::Dsp{}) rb::DSP_Release(unit);

@@ -61,12 +61,33 @@ void Settings::LoadConfiguration() {
     ShowStatus = readBool(ini, "ShowStatus", true);
     ShowAnimation = readBool(ini, "ShowAnimation", false);
     UseEffects = readBool(ini, "UseEffects", true);
-    PackPath = NormalizePackPath(ini.value(kSection, QStringLiteral("PackPath")).value_or(QStringLiteral("Pacotes\\")).left(2047));
+    const QString packPath = ini.value(kSection, QStringLiteral("PackPath")).value_or(QStringLiteral("Pacotes\\")).left(2047);
+    PackPath = NormalizePackPath(packPath);
+    PackPathWarning.clear();
+    if (IsWindowsPath(packPath))
+        PackPathWarning = QStringLiteral("A pasta de pacotes %1 é um caminho do Windows e não existe neste sistema; "
+                                         "será usada a pasta %2")
+                              .arg(packPath.trimmed(), PackPath);
     PackName = ini.value(kSection, QStringLiteral("PackName")).value_or(QString()).left(2047);
     BannerSite = ini.value(kSection, QStringLiteral("BannerSite")).value_or(kBannerDefaultSite).trimmed();
+    loaded_ = true;
+}
+
+QString Settings::PackPathProblem(const QString& folder) const {
+    const QString problem = TextLineProblem(RelativeForm(folder));
+    return problem.isEmpty() ? QString() : QStringLiteral("O nome da pasta de pacotes ") + problem + u'.';
 }
 
 bool Settings::SaveConfiguration(QString* error) const {
+    if (!loaded_) return true;
+    // A value turned into "?" would name another folder or package at the next start.
+    QString problem = PackPathProblem(PackPath);
+    if (problem.isEmpty() && !TextLineProblem(PackName).isEmpty())
+        problem = QStringLiteral("O nome do pacote \"%1\" ").arg(PackName) + TextLineProblem(PackName) + u'.';
+    if (!problem.isEmpty()) {
+        if (error) *error = QStringLiteral("A configuração não foi gravada em %1. %2").arg(iniPath_, problem);
+        return false;
+    }
     IniFile ini;
     ini.load(iniPath_);
     const auto num = [](int v) { return QString::number(v); };
@@ -98,12 +119,13 @@ QString Settings::NormalizePackPath(const QString& path) const {
     p.replace(u'\\', u'/');
     if (!p.trimmed().isEmpty() && !p.endsWith(u'/')) p += u'/';
     if (!p.trimmed().isEmpty() && !HasDrive(p)) p = AppDir + p;
-    if (p.trimmed().isEmpty()) p = AppDir + QStringLiteral("Pacotes/");
+    // A drive of another system is no folder here; never resolve it against the current folder.
+    if (p.trimmed().isEmpty() || IsWindowsPath(path)) p = AppDir + QStringLiteral("Pacotes/");
     return p;
 }
 
 QString Settings::RelativeForm(const QString& folder) const {
-    if (!AppDir.isEmpty() && folder.toLower().startsWith(AppDir.toLower())) return folder.mid(AppDir.size());
+    if (!AppDir.isEmpty() && folder.startsWith(AppDir, kFileNameCase)) return folder.mid(AppDir.size());
     return folder;
 }
 

@@ -16,9 +16,14 @@ public:
     explicit Settings(QString appDir = {}, QString iniPath = {});
 
     void LoadConfiguration();
-    // Writes every key; on failure error holds "Unable to write to <path>",
-    // the file is left as it was and nothing in memory changes.
+    // Writes every key; on failure error holds "Unable to write to <path>" (or
+    // why a value cannot be written), the file is left as it was and nothing
+    // in memory changes. Settings that were never loaded are not the user's:
+    // they are never written, and the call changes nothing.
     bool SaveConfiguration(QString* error = nullptr) const;
+    bool IsLoaded() const { return loaded_; }
+    // Why a packages folder cannot be kept in the configuration file; empty when it can.
+    QString PackPathProblem(const QString& folder) const;
 
     // The absolute in-memory form of a packages folder, ending with a separator.
     QString NormalizePackPath(const QString& path) const;
@@ -57,6 +62,9 @@ public:
 
     QString AppDir;
     bool StartingUp = false;
+    // Set by LoadConfiguration when the stored packages folder could not be
+    // used; the start-up reports it.
+    QString PackPathWarning;
 
     // Derived engine values; 0 until a valid value was seen.
     int OutputRate = 0;
@@ -65,6 +73,7 @@ public:
 
 private:
     QString iniPath_;
+    bool loaded_ = false;
 };
 
 }  // namespace rimbal

@@ -68,13 +68,24 @@ public:
     // Loads KeyLines from the package in use; false (and an ErrorLog line)
     // when its Keys.txt is missing.
     bool LoadKeyLines();
-    // Writes KeyLines to the package's Keys.txt; on failure shows the error.
-    bool SaveKeyLines();
+    // Writes KeyLines (or lines) to the package's Keys.txt; on failure shows
+    // the error and leaves the file as it was.
+    bool SaveKeyLines() { return WriteKeyLines(KeyLines); }
+    bool WriteKeyLines(const QStringList& lines);
     QString PackageFolder() const;  // PackPath + PackName + separator
     QString KeysFile() const;
     // The key list line of a definition, file name relative to the package
     // folder where it lies inside it.
     QString FormatKeyLine(const TAG_SOUND_DATA& key) const;
+    // The file name part of a key line, and the full path it is read back as.
+    QString StoredFileName(const QString& fileName) const;
+    QString ResolveStoredName(const QString& stored) const;
+    // Why a sound file's name cannot go into Keys.txt and be read back as the
+    // same file; empty when it can.
+    QString KeyFileProblem(const QString& fileName) const;
+    // A free name in the package folder for a copy of fileName that the key
+    // list can hold.
+    QString SafeCopyName(const QString& fileName) const;
     // Takes key i out of the table and its line out of KeyLines; later keys
     // move down one place so records and lines stay aligned.
     void RemoveKey(int index);
@@ -124,6 +135,10 @@ public:
 private:
     void parseLine(int index, const QString& line);
     bool writeDefaultInfo();
+    // Offers to copy a file whose name the key list cannot hold into the
+    // package folder; fileName becomes the copy. False when the user refuses
+    // or the copy fails; copied names the copy made.
+    bool acceptKeyFile(QString& fileName, QString& copied);
 
     Settings& settings_;
     Prompt& prompt_;

@@ -42,7 +42,8 @@ QString generalNumber(double v) {
 
 }  // namespace
 
-void SoundInfo(SoundCore& core, const QString& fileName, rb::Sound sound, QStringList& memo1, QStringList& memo2) {
+bool SoundInfo(SoundCore& core, const QString& fileName, rb::Sound sound, QStringList& memo1, QStringList& memo2,
+               const std::function<bool()>& stillCurrent) {
     // The size as a 32-bit signed count, as the Windows program had it.
     const qint64 size = QFileInfo(fileName).size();
     memo1.append(QStringLiteral("Tamanho: ") + SizeText(size > 0x7FFFFFFF ? static_cast<qint32>(size) : size));
@@ -64,7 +65,7 @@ void SoundInfo(SoundCore& core, const QString& fileName, rb::Sound sound, QStrin
 
     int count = 0, updated = 0;
     core.CheckResult(rb::Sound_GetNumTags(sound, &count, &updated));
-    if (core.LastResult != rb::OK) return;
+    if (core.LastResult != rb::OK) return true;
     bool header[12];
     for (bool& h : header) h = true;
     for (int i = 0; i < count; ++i) {
@@ -94,7 +95,9 @@ void SoundInfo(SoundCore& core, const QString& fileName, rb::Sound sound, QStrin
             memo2.append(line);
         }
         QCoreApplication::processEvents();
+        if (stillCurrent && !stillCurrent()) return false;
     }
+    return true;
 }
 
 }  // namespace rimbal

@@ -8,6 +8,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace rimbal {
 
 extern const char* const kTagKindNames[12];
@@ -23,7 +25,10 @@ QString SizeText(qint64 bytes);
 QString DurationText(std::uint16_t seconds);
 
 // Fills the two memos' lines for a loaded sound; every engine call's result
-// goes to CheckResult.
-void SoundInfo(SoundCore& core, const QString& fileName, rb::Sound sound, QStringList& memo1, QStringList& memo2);
+// goes to CheckResult. The windows stay alive between tags; after each such
+// wait stillCurrent is asked whether the sound is still the one being read,
+// and the run stops quietly (false) when it is not.
+bool SoundInfo(SoundCore& core, const QString& fileName, rb::Sound sound, QStringList& memo1, QStringList& memo2,
+               const std::function<bool()>& stillCurrent = {});
 
 }  // namespace rimbal

@@ -37,7 +37,8 @@ QByteArray ToWindows1252(const QString& text) {
     out.reserve(text.size());
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF)) {
+        // The five unassigned codes come back as the bytes they were read from.
+        if (u < 0x80 || (u >= 0xA0 && u <= 0xFF) || (u >= 0x80 && u <= 0x9F && kHigh[u - 0x80] == 0)) {
             out += static_cast<char>(u);
             continue;
         }
@@ -47,6 +48,31 @@ QByteArray ToWindows1252(const QString& text) {
         out += mapped;
     }
     return out;
+}
+
+namespace {
+bool fits1252(QChar c) {
+    const char16_t u = c.unicode();
+    if (u < 0x80 || (u >= 0xA0 && u <= 0xFF) || (u <= 0x9F && kHigh[u - 0x80] == 0)) return true;
+    for (const char16_t h : kHigh)
+        if (h != 0 && h == u) return true;
+    return false;
+}
+}  // namespace
+
+QString TextLineProblem(const QString& text) {
+    if (text.contains(u'\r') || text.contains(u'\n')) return QStringLiteral("contém uma quebra de linha");
+    QString bad;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        // A pair of surrogates is one character.
+        const qsizetype n = text[i].isHighSurrogate() && i + 1 < text.size() ? 2 : 1;
+        const QString c = text.mid(i, n);
+        i += n - 1;
+        if (n == 1 && fits1252(c[0])) continue;
+        if (!bad.contains(c)) bad += (bad.isEmpty() ? QString() : QStringLiteral(" ")) + c;
+    }
+    if (bad.isEmpty()) return {};
+    return QStringLiteral("contém caracteres que o texto Windows-1252 não comporta (%1)").arg(bad);
 }
 
 bool ReadTextLines(const QString& path, QStringList& lines) {

@@ -12,6 +12,11 @@ QString FromWindows1252(const QByteArray& bytes);
 // Characters outside Windows-1252 become "?".
 QByteArray ToWindows1252(const QString& text);
 
+// Why text cannot be written to one line of these files and read back as it
+// was: a line break, or characters Windows-1252 cannot hold (named in the
+// reason). Empty when it can.
+QString TextLineProblem(const QString& text);
+
 // Reads the whole file into lines (CR LF, LF or CR ends). False when it cannot be read.
 bool ReadTextLines(const QString& path, QStringList& lines);
 

@@ -183,6 +183,16 @@ bool HasDrive(const QString& path) {
     return p.startsWith(u'/');
 }
 
+bool IsWindowsPath(const QString& path) {
+#if defined(Q_OS_WIN)
+    Q_UNUSED(path);
+    return false;
+#else
+    const QString p = path.trimmed();
+    return (p.size() >= 2 && p[1] == u':' && p[0].isLetter()) || p.startsWith(QStringLiteral("\\\\"));
+#endif
+}
+
 QString JoinRelative(const QString& folder, const QString& relative) {
     QString r = relative;
     r.replace(u'\\', u'/');

@@ -47,6 +47,17 @@ QString FormatTwoDigits(long long value);
 // or (on this platform) a leading "/". Otherwise it is relative.
 bool HasDrive(const QString& path);
 
+// A Windows path with a drive letter or a network share (D:\Sons,
+// \\server\share): it names no place on this system.
+bool IsWindowsPath(const QString& path);
+
+// File names compare as the file system compares them.
+#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+inline constexpr Qt::CaseSensitivity kFileNameCase = Qt::CaseInsensitive;
+#else
+inline constexpr Qt::CaseSensitivity kFileNameCase = Qt::CaseSensitive;
+#endif
+
 // Joins a folder that ends with a separator and a stored relative name, taking
 // a backslash in the name as a folder separator.
 QString JoinRelative(const QString& folder, const QString& relative);

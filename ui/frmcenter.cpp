@@ -22,6 +22,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QScrollArea>
 
 namespace rimbal {
@@ -109,6 +110,12 @@ void TFrmCenter::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!m_shown) {
         m_shown = true;
+        // Centred on the screen, frame included.
+        if (const QScreen* screen = this->screen()) {
+            QRect frame = frameGeometry();
+            frame.moveCenter(screen->availableGeometry().center());
+            move(frame.topLeft());
+        }
         // After the window is on screen, so the log window has a parent to sit on.
         QTimer::singleShot(0, this, &TFrmCenter::FormShow);
     }

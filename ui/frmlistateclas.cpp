@@ -20,7 +20,7 @@ TFrmListaTeclas::TFrmListaTeclas(AppContext& ctx, TFrmSetTecla& setTecla, QWidge
     connect(m_ui->BtnDeletar, &QPushButton::clicked, this, &TFrmListaTeclas::BtnDeletarClick);
     connect(m_ui->BtnEditar, &QPushButton::clicked, this, &TFrmListaTeclas::BtnEditarClick);
     connect(m_ui->BtnSair, &QPushButton::clicked, this, &QDialog::close);
-    resize(460, 400);
+    setFixedSize(460, 400);
 }
 
 TFrmListaTeclas::~TFrmListaTeclas() = default;
@@ -44,8 +44,15 @@ void TFrmListaTeclas::clearDetails() {
     m_ui->ListBox_Efeitos->clear();
 }
 
+void TFrmListaTeclas::done(int result) {
+    m_open = false;
+    QDialog::done(result);
+}
+
 void TFrmListaTeclas::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    if (m_open) return;
+    m_open = true;
     {
         const QSignalBlocker block(m_ui->ListBox_Teclas);
         m_ui->ListBox_Teclas->clear();
@@ -96,25 +103,33 @@ void TFrmListaTeclas::ListBox_TeclasClick() {
 
 void TFrmListaTeclas::BtnDeletarClick() {
     auto* list = m_ui->ListBox_Teclas;
-    const int count = static_cast<int>(list->selectedItems().size());
-    if (count == 0) return;
+    QList<int> doomed;  // from the last to the first, so the indices still to go stay valid
+    for (int i = list->count() - 1; i >= 0; --i)
+        if (list->item(i)->isSelected()) doomed.append(i);
+    if (doomed.isEmpty()) return;
     const auto answer = m_ctx.prompt.message(QStringLiteral("Confirmação"),
-                                             QStringLiteral("Deseja deletar %1 items?").arg(count),
+                                             QStringLiteral("Deseja deletar %1 items?").arg(doomed.size()),
                                              Prompt::Icon::Question, Prompt::Yes | Prompt::No);
     if (answer != Prompt::Yes) return;
-    // From the last to the first, so the indices still to go stay valid; the
-    // later keys move down with their lines.
-    for (int i = list->count() - 1; i >= 0; --i) {
-        if (!list->item(i)->isSelected()) continue;
-        m_ctx.core.RemoveKey(i);
-        QCoreApplication::processEvents();
-    }
-    if (!m_ctx.core.SaveKeyLines()) return;
-    {
+    // The windows stay alive during the delete: nothing may start another one or an edit.
+    for (QWidget* w : {static_cast<QWidget*>(m_ui->BtnDeletar), static_cast<QWidget*>(m_ui->BtnEditar),
+                       static_cast<QWidget*>(list)})
+        w->setEnabled(false);
+    SoundCore& core = m_ctx.core;
+    // Keys.txt first: when it cannot be written, no key is gone.
+    QStringList lines = core.KeyLines;
+    for (const int i : doomed)
+        if (i < lines.size()) lines.removeAt(i);
+    if (core.WriteKeyLines(lines)) {
+        // The later keys move down with their lines.
+        for (const int i : doomed) {
+            core.RemoveKey(i);
+            QCoreApplication::processEvents();
+        }
         const QSignalBlocker block(list);
-        for (int i = list->count() - 1; i >= 0; --i)
-            if (list->item(i)->isSelected()) delete list->takeItem(i);
+        for (const int i : doomed) delete list->takeItem(i);
     }
+    list->setEnabled(true);
     LastIndex = -2;
     ListBox_TeclasClick();
 }

@@ -26,6 +26,7 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void done(int result) override;
 
 private:
     QString itemText(const QString& line) const;
@@ -35,6 +36,7 @@ private:
     AppContext& m_ctx;
     TFrmSetTecla& m_setTecla;
     std::unique_ptr<Ui::FrmListaTeclas> m_ui;
+    bool m_open = false;  // a restore from the minimised state is no new opening
 };
 
 }  // namespace rimbal

@@ -8,7 +8,7 @@ TFrmLog::TFrmLog(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::F
     m_ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     m_ui->MemoLog->setStyleSheet(QStringLiteral("QPlainTextEdit { background: palette(button); }"));
-    resize(460, 180);
+    setFixedSize(460, 180);
 }
 
 TFrmLog::~TFrmLog() = default;

@@ -45,7 +45,7 @@ TFrmPreferencias::TFrmPreferencias(AppContext& ctx, TFrmCenter* mainWindow, QWid
     option(m_ui->Check_Animacao, wShowAnimation, false);
     option(m_ui->Check_SemEfeitos, wUseEffects, true);
     connect(m_ui->BtnSelPastaPac, &QPushButton::clicked, this, &TFrmPreferencias::BtnSelPastaPacClick);
-    resize(470, 400);
+    setFixedSize(470, 400);
 }
 
 TFrmPreferencias::~TFrmPreferencias() = default;
@@ -177,6 +177,13 @@ void TFrmPreferencias::BtnSelPastaPacClick() {
     if (m_filling) return;
     QString folder = m_ctx.prompt.chooseFolder(QStringLiteral("Selecione o diretório"), QString());
     if (folder.isEmpty()) return;
+    if (const QString problem = m_ctx.settings.PackPathProblem(folder); !problem.isEmpty()) {
+        m_ctx.prompt.message(QStringLiteral("Erro"),
+                             QStringLiteral("A pasta %1 não pode ser gravada na configuração. %2 Escolha outra pasta.")
+                                 .arg(folder, problem),
+                             Prompt::Icon::Error, Prompt::Ok);
+        return;
+    }
     folder = m_ctx.settings.RelativeForm(folder);
     if (!folder.isEmpty() && !folder.endsWith(u'/')) folder += u'/';
     m_ui->Edit_PastaPacotes->setText(folder);
@@ -197,6 +204,31 @@ void TFrmPreferencias::done(int result) {
     QDialog::done(result);
 }
 
+// Puts the engine back on the stored output type and devices. Only a click
+// on the output list touched the engine, so it is restarted only when its
+// output type differs; and since this engine resets both devices whenever it
+// is given an output type, the stored ones are set again.
+void TFrmPreferencias::restoreEngine() {
+    const Settings& s = m_ctx.settings;
+    SoundCore& core = m_ctx.core;
+    int stored = 0, current = -1, playback = -1, record = -1;
+    const bool hasType = m_ctx.outputType(s.ID_Driver_Output, stored);
+    rb::System_GetOutput(core.SoundSystem, &current);
+    rb::System_GetDriver(core.SoundSystem, &playback);
+    rb::System_GetRecordDriver(core.SoundSystem, &record);
+    const bool restart = hasType && current != stored;
+    if (restart) {
+        core.CheckResult(rb::System_Close(core.SoundSystem));
+        core.CheckResult(rb::System_SetOutput(core.SoundSystem, stored));
+    }
+    if (s.ID_Driver_Playback != -1 && (restart || playback != s.ID_Driver_Playback))
+        core.CheckResult(rb::System_SetDriver(core.SoundSystem, s.ID_Driver_Playback));
+    if (s.ID_Driver_Record != -1 && (restart || record != s.ID_Driver_Record))
+        core.CheckResult(rb::System_SetRecordDriver(core.SoundSystem, s.ID_Driver_Record));
+    // During start-up the engine stays closed: the start-up initialises it itself.
+    if (restart && !s.StartingUp) core.CheckResult(rb::System_Init(core.SoundSystem, rb::kMaxChannels, rb::INIT_NORMAL, nullptr));
+}
+
 void TFrmPreferencias::FormClose() {
     if (!DriversChanged && !QualityChanged && !OptionsChanged) return;
     Settings& s = m_ctx.settings;
@@ -204,13 +236,7 @@ void TFrmPreferencias::FormClose() {
     const auto answer = m_ctx.prompt.message(QStringLiteral("Confirmação"), QStringLiteral("Salvar nova configuração?"),
                                              Prompt::Icon::Question, Prompt::Yes | Prompt::No);
     if (answer != Prompt::Yes) {
-        if (DriversChanged || QualityChanged) {
-            core.CheckResult(rb::System_Close(core.SoundSystem));
-            int type = 0;
-            if (m_ctx.outputType(s.ID_Driver_Output, type)) core.CheckResult(rb::System_SetOutput(core.SoundSystem, type));
-            // During start-up the engine stays closed: the start-up initialises it itself.
-            if (!s.StartingUp) core.CheckResult(rb::System_Init(core.SoundSystem, rb::kMaxChannels, rb::INIT_NORMAL, nullptr));
-        }
+        if (DriversChanged || QualityChanged) restoreEngine();
         return;
     }
     const Settings before = s;

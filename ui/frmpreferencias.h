@@ -41,6 +41,7 @@ private:
     bool FormCloseQuery();
     void FormClose();
     void fillDevices();
+    void restoreEngine();
 
     AppContext& m_ctx;
     TFrmCenter* m_main;

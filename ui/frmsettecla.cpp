@@ -11,6 +11,8 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
+#include <cmath>
+
 namespace rimbal {
 
 TFrmSetTecla::TFrmSetTecla(AppContext& ctx, QWidget* parent)
@@ -50,7 +52,7 @@ TFrmSetTecla::TFrmSetTecla(AppContext& ctx, QWidget* parent)
     }
     qApp->installEventFilter(this);
     Edit_ArquivoChange();
-    resize(440, 500);
+    setFixedSize(440, 500);
 }
 
 TFrmSetTecla::~TFrmSetTecla() { qApp->removeEventFilter(this); }
@@ -58,7 +60,8 @@ TFrmSetTecla::~TFrmSetTecla() { qApp->removeEventFilter(this); }
 void TFrmSetTecla::setPanelLook(QWidget* panel, bool capturing, bool highlighted) {
     auto* label = static_cast<QLabel*>(panel);
     label->setText(capturing ? QStringLiteral("Pressione uma Tecla") : QStringLiteral("Clique aqui para definir"));
-    label->setCursor(capturing ? Qt::BusyCursor : Qt::PointingHandCursor);
+    if (capturing) label->setCursor(Qt::BusyCursor);
+    else label->unsetCursor();
     label->setStyleSheet(capturing ? (highlighted ? QStringLiteral("background: palette(highlight); color: white;")
                                                   : QStringLiteral("background: palette(button); color: white;"))
                                    : QStringLiteral("background: palette(button); color: black;"));
@@ -70,7 +73,19 @@ QWidget* TFrmSetTecla::targetPanel() const {
 
 void TFrmSetTecla::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    // Once per opening: restoring the minimised dialog shows it again too.
+    if (m_open) return;
+    m_open = true;
     ResetDialog();
+}
+
+void TFrmSetTecla::keyPressEvent(QKeyEvent* event) {
+    // Esc would throw the definition away; only "Sair" and the close box close.
+    if (event->matches(QKeySequence::Cancel)) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void TFrmSetTecla::done(int result) {
@@ -81,6 +96,7 @@ void TFrmSetTecla::done(int result) {
         m_ui->BtnCriar->setText(QStringLiteral("Criar"));
     }
     ResetDialog();
+    m_open = false;
     QDialog::done(result);
 }
 
@@ -113,7 +129,8 @@ void TFrmSetTecla::ResetDialog() {
 void TFrmSetTecla::BtnAbrirClick() {
     const QString file = m_ctx.prompt.openFile(
         QStringLiteral("Abrir"), m_folder,
-        QStringLiteral("Suportados (*.wav *.mp2 *.mp3 *.mid *.ogg *.mod *.wma);;Todos (*.*)"));
+        // What the engine decodes; "*" also matches names without an extension.
+        QStringLiteral("Suportados (*.wav *.aiff *.aif *.flac *.ogg *.oga *.opus *.mp3 *.mp2 *.mp1);;Todos (*)"));
     if (file.isEmpty()) return;
     m_ui->Edit_Arquivo->setText(file);
     m_folder = QFileInfo(file).absolutePath();
@@ -346,15 +363,23 @@ void TFrmSetTecla::BtnInfoClick() {
     if (!QFileInfo(file).isFile()) return;
     core.LoadPendingSound(file);
     QCoreApplication::processEvents();
-    if (core.PendingKey.sound == rb::Sound{}) return;
+    // Every wait may close the dialog or change the file: then the run stops
+    // quietly instead of asking a released sound for its tags.
+    const rb::Sound sound = core.PendingKey.sound;
+    const auto current = [&] {
+        return isVisible() && core.PendingKey.sound == sound && core.PendingKey.fileName == file &&
+               m_ui->Edit_Arquivo->text() == file;
+    };
+    if (sound == rb::Sound{} || !current()) return;
     m_ui->MemoInfo1->clear();
     m_ui->MemoInfo2->clear();
     m_ui->BtnInfo->setEnabled(false);
     QStringList memo1, memo2;
-    SoundInfo(core, core.PendingKey.fileName, core.PendingKey.sound, memo1, memo2);
-    for (const QString& l : memo1) m_ui->MemoInfo1->appendPlainText(l);
-    for (const QString& l : memo2) m_ui->MemoInfo2->appendPlainText(l);
-    m_ui->BtnInfo->setEnabled(true);
+    if (SoundInfo(core, file, sound, memo1, memo2, current)) {
+        for (const QString& l : memo1) m_ui->MemoInfo1->appendPlainText(l);
+        for (const QString& l : memo2) m_ui->MemoInfo2->appendPlainText(l);
+    }
+    m_ui->BtnInfo->setEnabled(QFileInfo(m_ui->Edit_Arquivo->text()).isFile());
 }
 
 void TFrmSetTecla::PrepareEdit(int index) {
@@ -375,7 +400,8 @@ void TFrmSetTecla::PrepareEdit(int index) {
     m_ui->Panel_StopChar->setText(KeyName(r.stopKey));
     m_ui->Label_TemTocar->hide();
     m_ui->Label_TemParar->hide();
-    m_ui->Track_Volume->setValue(std::clamp(static_cast<int>(r.volume * 100.0f), 0, 100));
+    // Rounded: 0,53 is 52.99... in a float and must not become 52.
+    m_ui->Track_Volume->setValue(std::clamp(static_cast<int>(std::lround(r.volume * 100.0f)), 0, 100));
     m_ui->Label_Volume->setText(FormatFixed2(r.volume));
     m_ui->PageControl1->setCurrentIndex(0);
     m_ui->PageControl2->setCurrentIndex(0);

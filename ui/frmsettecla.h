@@ -40,6 +40,7 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void done(int result) override;
 
 private:
@@ -59,6 +60,7 @@ private:
     std::unique_ptr<Ui::FrmSetTecla> m_ui;
     QString m_folder;
     int m_blink = 0;
+    bool m_open = false;  // shown and not yet closed: a restore is no new opening
 };
 
 }  // namespace rimbal

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QScreen>
+#include <QWindow>
 
 namespace rimbal {
 
@@ -53,6 +54,25 @@ bool TFrmSplash::event(QEvent* e) {
     return QDialog::event(e);
 }
 
+void TFrmSplash::reject() {
+    if (m_finished) QDialog::reject();
+}
+
+void TFrmSplash::finish(bool ok) {
+    m_finished = true;
+    if (ok) accept();
+    else reject();
+}
+
+void TFrmSplash::setTopMost(bool on) {
+    Qt::WindowFlags flags = windowFlags();
+    if (flags.testFlag(Qt::WindowStaysOnTopHint) == on) return;
+    flags.setFlag(Qt::WindowStaysOnTopHint, on);
+    // Told to the window as it is, without hiding and showing it again.
+    overrideWindowFlags(flags);
+    if (QWindow* w = windowHandle()) w->setFlags(flags);
+}
+
 void TFrmSplash::AbortStartup() {
     SoundCore& core = m_ctx.core;
     core.KeyLines.clear();
@@ -78,6 +98,7 @@ void TFrmSplash::tmrDelayTimer() {
     core.CodecNames.clear();
     core.OutputNames.clear();
     core.ErrorLog.clear();
+    if (!s.PackPathWarning.isEmpty()) core.ErrorLog.append(s.PackPathWarning);
 
     if (!QFileInfo(s.PackPath).isDir()) QDir().mkdir(s.PackPath);
     if (!s.PackName.isEmpty() && !QFileInfo(core.PackageFolder()).isDir()) QDir().mkdir(core.PackageFolder());
@@ -99,13 +120,14 @@ void TFrmSplash::tmrDelayTimer() {
     std::uint32_t version = 0;
     core.LogResult(rb::System_GetVersion(core.SoundSystem, &version));
     if (version != m_ctx.requiredVersion) {
+        setTopMost(false);
         m_ctx.prompt.message(QStringLiteral("Erro"),
                              QStringLiteral("Erro! Você está usando uma versão incorreta da bilbioteca %1. Este executável requer a versão %2")
                                  .arg(version, 8, 16, QChar(u'0'))
                                  .arg(m_ctx.requiredVersion, 8, 16, QChar(u'0')),
                              Prompt::Icon::Error, Prompt::Ok);
         AbortStartup();
-        reject();
+        finish(false);
         return;
     }
 
@@ -123,17 +145,22 @@ void TFrmSplash::tmrDelayTimer() {
         core.LogResult(rb::System_SetDriver(core.SoundSystem, s.ID_Driver_Playback));
         core.LogResult(rb::System_SetRecordDriver(core.SoundSystem, s.ID_Driver_Record));
     } else {
-        TFrmPreferencias prefs(m_ctx, nullptr);
-        prefs.setStartPage(1);
-        if (onPreferences) onPreferences(prefs);
-        prefs.exec();
+        setTopMost(false);
+        {
+            // A child of the splash, so the window manager keeps it above.
+            TFrmPreferencias prefs(m_ctx, nullptr, this);
+            prefs.setStartPage(1);
+            if (onPreferences) onPreferences(prefs);
+            prefs.exec();
+        }
         if (s.ID_Driver_Playback == -1 || s.ID_Driver_Record == -1) {
             m_ctx.prompt.message(QStringLiteral("Erro"), QStringLiteral("Não foi definido drivers de reprodução e gravação. "),
                                  Prompt::Icon::Error, Prompt::Ok);
             AbortStartup();
-            reject();
+            finish(false);
             return;
         }
+        setTopMost(true);
     }
 
     if (core.SoundSystem != rb::System{}) {
@@ -141,9 +168,12 @@ void TFrmSplash::tmrDelayTimer() {
         core.ListPlugins(s.AppDir + QStringLiteral("plugins"));
     }
     SetStatus(QStringLiteral("Criando sons..."));
+    // The log window may open at its end.
+    setTopMost(false);
     core.CreateSounds(true);
+    setTopMost(true);
     SetStatus(QStringLiteral("Pronto."));
-    accept();
+    finish(true);
 }
 
 }  // namespace rimbal

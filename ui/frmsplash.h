@@ -30,16 +30,25 @@ public:
     // Called with the preferences dialog just before it is shown (tests answer it).
     std::function<void(TFrmPreferencias&)> onPreferences;
 
+    // The user cannot close the splash (Esc, the window manager): the
+    // start-up sequence alone ends it.
+    void reject() override;
+
 protected:
     bool event(QEvent* e) override;
     void showEvent(QShowEvent* e) override;
 
 private:
     void tmrDelayTimer();
+    void finish(bool ok);
+    // While a window of the start-up is open the splash is not top-most, so
+    // it never covers that window.
+    void setTopMost(bool on);
 
     AppContext& m_ctx;
     std::unique_ptr<Ui::FrmSplash> m_ui;
     bool m_ran = false;
+    bool m_finished = false;
 };
 
 }  // namespace rimbal

@@ -352,3 +352,146 @@ TEST_F(KeyTable, PluginListsStayInStepWithTheirIndices) {
 }
 
 }  // namespace
+
+namespace {
+
+// Mends of the key list's safety: names it cannot hold, names compared as
+// the file system compares them, a store that fails, leaked engine objects.
+
+TEST_F(KeyTable, NamesTheKeyListCannotHoldAreRefusedOrCopiedIntoThePackage) {
+    startEngine();
+    packageFile("base.wav", toneSamples(100, 480));  // the package folder exists
+    QDir().mkpath(appDir + "sons/pasta*x");
+    struct Case { QString file, why, copy; };
+    const Case cases[] = {
+        {outsideFile("a*b.wav", toneSamples(110, 480)), "\"*\"", "a_b.wav"},
+        {outsideFile("pasta*x/caixa.wav", toneSamples(120, 480)), "\"*\"", "caixa.wav"},
+        {outsideFile("linha\nnova.wav", toneSamples(130, 480)), "quebra de linha", "linha_nova.wav"},
+        {outsideFile(QStringLiteral("łódź.wav"), toneSamples(140, 480)), QStringLiteral("(ł ź)"), QStringLiteral("_ódz.wav")},
+        {outsideFile(QStringLiteral("бочка.wav"), toneSamples(150, 480)), QStringLiteral("(б о ч к а)"), "som.wav"},
+        {packageFile("sub\\x.wav", toneSamples(160, 480)), "outro arquivo", "sub_x.wav"},
+    };
+    std::uint16_t key = 0x41;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.file.toStdString());
+        const QStringList before = core->KeyLines;
+        prompt.buttonAnswers = {Prompt::No};
+        EXPECT_FALSE(core->AddKeySound(definition(key, c.file), false, 0));
+        ASSERT_EQ(prompt.asked.size(), 1);
+        EXPECT_TRUE(prompt.asked[0].text.contains(c.why)) << prompt.asked[0].text.toStdString();
+        EXPECT_TRUE(prompt.asked[0].text.contains(c.copy)) << "the copy's name is offered";
+        EXPECT_EQ(core->KeyLines, before);
+        EXPECT_FALSE(QFileInfo::exists(core->PackageFolder() + c.copy));
+
+        prompt.asked.clear();
+        prompt.buttonAnswers = {Prompt::Yes};
+        ASSERT_TRUE(core->AddKeySound(definition(key, c.file), false, 0));
+        EXPECT_TRUE(core->KeyLines.last().endsWith("*0*" + c.copy)) << core->KeyLines.last().toStdString();
+        EXPECT_EQ(core->KeySounds[static_cast<std::size_t>(core->KeyLines.size() - 1)].fileName,
+                  core->PackageFolder() + c.copy);
+        EXPECT_TRUE(QFileInfo(c.file).isFile()) << "the original stays";
+        prompt.asked.clear();
+        ++key;
+    }
+    // What was written is what comes back, in a fresh start.
+    SoundCore other(*settings, prompt, log);
+    ASSERT_TRUE(other.LoadKeyLines());
+    ASSERT_EQ(rb::System_Create(&other.SoundSystem), rb::OK);
+    ASSERT_EQ(rb::System_SetOutput(other.SoundSystem, rb::OUTPUTTYPE_NULL), rb::OK);
+    other.CreateSounds(false);
+    EXPECT_TRUE(log.shown.isEmpty());
+    for (int i = 0; i < core->KeyLines.size(); ++i)
+        EXPECT_EQ(other.KeySounds[static_cast<std::size_t>(i)].fileName, core->KeySounds[static_cast<std::size_t>(i)].fileName);
+    other.ReleaseSounds(true);
+    rb::System_Release(other.SoundSystem);
+}
+
+TEST_F(KeyTable, FileNamesCompareAsTheFileSystemDoes) {
+    startEngine();
+    const QString kick = packageFile("kick.wav", toneSamples(100, 4800));
+    const QString Kick = packageFile("Kick.wav", toneSamples(900, 4800));
+    ASSERT_TRUE(core->AddKeySound(definition(65, kick), false, 0));
+    const rb::Sound first = core->KeySounds[0].sound;
+    ASSERT_TRUE(core->AddKeySound(definition(65, Kick), true, 0));
+    EXPECT_NE(core->KeySounds[0].sound, first) << "Kick.wav is another file: its sound is loaded";
+    EXPECT_EQ(core->KeySounds[0].fileName, Kick);
+    EXPECT_TRUE(core->KeyLines[0].endsWith("*Kick.wav"));
+    EXPECT_EQ(core->KeyCount, 1);
+    // A folder that differs from the package folder only by case is not inside it.
+    const QString upper = settings->PackPath + "KIT/";
+    QDir().mkpath(upper);
+    writeWavFile(upper + "a.wav", toneSamples(100, 480));
+    ASSERT_TRUE(core->AddKeySound(definition(66, upper + "a.wav"), false, 0));
+    EXPECT_TRUE(core->KeyLines[1].endsWith("*" + upper + "a.wav"));
+}
+
+TEST_F(KeyTable, AStoreThatCannotBeWrittenChangesNothing) {
+    startEngine();
+    const QString a = packageFile("a.wav", toneSamples(100, 480));
+    ASSERT_TRUE(core->AddKeySound(definition(65, a), false, 0));
+    const QString b = packageFile("b.wav", toneSamples(200, 480));
+    ASSERT_TRUE(QFile::remove(core->KeysFile()));
+    ASSERT_TRUE(QDir().mkpath(core->KeysFile()));  // no file can take its place, not even for root
+    const QStringList lines = core->KeyLines;
+    const rb::Sound sound = core->KeySounds[0].sound;
+    for (const bool editing : {false, true}) {
+        prompt.asked.clear();
+        auto d = definition(editing ? 65 : 66, b);
+        d.volume = 0.25f;
+        EXPECT_FALSE(core->AddKeySound(d, editing, 0));
+        ASSERT_EQ(prompt.asked.size(), 1);
+        EXPECT_TRUE(prompt.asked[0].text.startsWith("Unable to write to ")) << prompt.asked[0].text.toStdString();
+        EXPECT_EQ(core->KeyLines, lines);
+        EXPECT_EQ(core->KeyCount, 1);
+        EXPECT_EQ(core->KeySounds[0].sound, sound);
+        EXPECT_FLOAT_EQ(core->KeySounds[0].volume, 1.0f);
+        EXPECT_EQ(core->KeySounds[1].sound, rb::Sound{});
+        EXPECT_FALSE(core->IsKeyUsed(66, 1));
+    }
+    // The next store asks nothing about a key that was never made.
+    ASSERT_TRUE(QDir().rmdir(core->KeysFile()));
+    prompt.asked.clear();
+    EXPECT_TRUE(core->AddKeySound(definition(66, b), false, 0));
+    EXPECT_TRUE(prompt.asked.isEmpty());
+
+    // Without a package, a folder that cannot be made leaves no default package behind.
+    settings->PackName.clear();
+    QFile blocker(appDir + "arquivo");
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    settings->PackPath = appDir + "arquivo/Pacotes/";
+    prompt.asked.clear();
+    EXPECT_FALSE(core->AddKeySound(definition(67, b), false, 0));
+    EXPECT_EQ(settings->PackName, "");
+    EXPECT_EQ(prompt.asked.size(), 1);
+}
+
+TEST_F(KeyTable, AFailedEditKeepsItsSoundAndEveryGroupIsReleased) {
+    startEngine();
+    const QString a = packageFile("a.wav", toneSamples(100, 480));
+    auto d = definition(65, a);
+    d.effects[2] = 1;
+    ASSERT_TRUE(core->AddKeySound(d, false, 0));
+    QFile bad(core->PackageFolder() + "ruim.wav");
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("no sound here");
+    bad.close();
+    const rb::Sound sound = core->KeySounds[0].sound;
+    auto edit = d;
+    edit.fileName = bad.fileName();
+    EXPECT_FALSE(core->AddKeySound(edit, true, 0));
+    EXPECT_EQ(core->KeySounds[0].sound, sound) << "the key still plays its old sound";
+    EXPECT_EQ(core->KeyCount, 1);
+    // A record that lost its sound still gives back its group and units.
+    const rb::ChannelGroup group = core->KeySounds[0].group;
+    const rb::Dsp unit = core->KeySounds[0].units[2];
+    rb::Sound_Release(core->KeySounds[0].sound);
+    core->KeySounds[0].sound = rb::Sound{};
+    core->ReleaseSounds(false);
+    char name[16] = {};
+    bool active = false;
+    EXPECT_EQ(rb::ChannelGroup_GetName(group, name, sizeof name), rb::ERR_INVALID_HANDLE);
+    EXPECT_EQ(rb::DSP_GetActive(unit, &active), rb::ERR_INVALID_HANDLE);
+}
+
+}  // namespace

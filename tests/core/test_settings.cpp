@@ -72,7 +72,7 @@ TEST_F(SettingsTest, PackagesFolderForms) {
     EXPECT_EQ(s.NormalizePackPath("   "), appDir + "Pacotes/");
     EXPECT_EQ(s.NormalizePackPath("\\Sons"), appDir + "Sons/");
     EXPECT_EQ(s.NormalizePackPath("/srv/kits"), "/srv/kits/");
-    EXPECT_EQ(s.NormalizePackPath("E:\\Kits"), "E:/Kits/");
+    EXPECT_EQ(s.NormalizePackPath("E:\\Kits"), appDir + "Pacotes/") << "no drive of another system";
     writeIni({"[Config]", "PackPath="});
     s.LoadConfiguration();
     EXPECT_EQ(s.PackPath, appDir + "Pacotes/") << "present but empty";
@@ -110,9 +110,57 @@ TEST_F(SettingsTest, SaveWritesEveryKeyKeepsOtherLinesAndReadsBack) {
     EXPECT_TRUE(readIni().contains("PackPath=/srv/kits/")) << "outside: absolute";
 }
 
-TEST_F(SettingsTest, PackagesFolderInADifferentCaseIsStillRelative) {
+TEST_F(SettingsTest, AFolderDifferingOnlyInCaseIsAnotherFolder) {
     Settings s(appDir);
-    EXPECT_EQ(s.RelativeForm(appDir.toUpper() + "Kits/"), "Kits/");
+    EXPECT_EQ(s.RelativeForm(appDir.toUpper() + "Kits/"), appDir.toUpper() + "Kits/");
+    EXPECT_EQ(s.RelativeForm(appDir + "Kits/"), "Kits/");
+}
+
+TEST_F(SettingsTest, AWindowsPackagesFolderIsReportedAndTheDefaultUsed) {
+    for (const char* stored : {"D:\\Sons", "\\\\servidor\\kits"}) {
+        writeIni({"[Config]", QStringLiteral("PackPath=") + stored, "PackName=Samba"});
+        Settings s(appDir);
+        s.LoadConfiguration();
+        EXPECT_EQ(s.PackPath, appDir + "Pacotes/") << stored;
+        EXPECT_TRUE(s.PackPathWarning.contains(stored)) << s.PackPathWarning.toStdString();
+        EXPECT_TRUE(s.PackPathWarning.contains(appDir + "Pacotes/"));
+        ASSERT_TRUE(s.SaveConfiguration());
+        Settings again(appDir);
+        again.LoadConfiguration();
+        EXPECT_TRUE(again.PackPathWarning.isEmpty()) << "reported once";
+        EXPECT_EQ(again.PackName, "Samba");
+    }
+}
+
+TEST_F(SettingsTest, SettingsNeverLoadedAreNeverSaved) {
+    writeIni({"[Config]", "ID_Driver_Playback=2", "PackName=Meu Kit"});
+    const QStringList before = readIni();
+    Settings s(appDir);
+    EXPECT_FALSE(s.IsLoaded());
+    EXPECT_TRUE(s.SaveConfiguration());
+    EXPECT_EQ(readIni(), before);
+}
+
+TEST_F(SettingsTest, ValuesTheFileCannotHoldAreRefusedNeverTurnedIntoQuestionMarks) {
+    writeIni({"[Config]", "PackName=Samba"});
+    const QStringList before = readIni();
+    struct Case { QString packPath, packName, why; bool badPath; };
+    const Case cases[] = {{appDir + "Pacotes/", QStringLiteral("Бас"), QStringLiteral("(Б а с)"), false},
+                          {appDir + QStringLiteral("Łódź/"), "Samba", QStringLiteral("(Ł ź)"), true},
+                          {QStringLiteral("/srv/kits/鼓/"), "Samba", QStringLiteral("(鼓)"), true},
+                          {appDir + "Pacotes/", "linha\nquebrada", "quebra de linha", false}};
+    for (const Case& c : cases) {
+        Settings s(appDir);
+        s.LoadConfiguration();
+        s.PackPath = c.packPath;
+        s.PackName = c.packName;
+        QString error;
+        EXPECT_FALSE(s.SaveConfiguration(&error)) << c.packName.toStdString();
+        EXPECT_TRUE(error.contains(c.why)) << error.toStdString();
+        EXPECT_EQ(readIni(), before);
+        EXPECT_EQ(s.PackPathProblem(c.packPath).isEmpty(), !c.badPath);
+    }
+    EXPECT_TRUE(Settings(appDir).PackPathProblem(appDir + QStringLiteral("Percussão/")).isEmpty());
 }
 
 TEST_F(SettingsTest, AFailedSaveReportsThePathAndChangesNothing) {

@@ -112,6 +112,11 @@ TEST(Paths, DriveAndRelativeNames) {
     EXPECT_EQ(JoinRelative("/p/Kit/", "sub\\a.wav"), "/p/Kit/sub/a.wav");
 }
 
+TEST(Paths, WindowsDrivesNameNoPlaceHere) {
+    for (const char* p : {"D:\\Sons", " c:/x", "\\\\server\\share"}) EXPECT_TRUE(IsWindowsPath(p)) << p;
+    for (const char* p : {"/srv/Sons", "Pacotes\\", "\\Sons", "Sons:x", ""}) EXPECT_FALSE(IsWindowsPath(p)) << p;
+}
+
 TEST(Wait, KeepsEventsFlowingWithoutSpinning) {
     int fired = 0;
     QTimer t;
@@ -144,6 +149,23 @@ TEST(TextFiles, Windows1252WithCrLfBothWays) {
     ASSERT_TRUE(ReadTextLines(path, back));
     EXPECT_EQ(back, lines);
     EXPECT_EQ(ToWindows1252(QStringLiteral("太")), QByteArray("?"));
+}
+
+TEST(TextFiles, EveryByteSurvivesAReadAndAWrite) {
+    QByteArray all;
+    for (int b = 1; b < 256; ++b)
+        if (b != '\r' && b != '\n') all += static_cast<char>(b);
+    EXPECT_EQ(ToWindows1252(FromWindows1252(all)), all) << "the unassigned codes too";
+    EXPECT_TRUE(TextLineProblem(FromWindows1252(all)).isEmpty());
+}
+
+TEST(TextFiles, TextALineCannotHoldIsNamedWithItsReason) {
+    EXPECT_TRUE(TextLineProblem(QStringLiteral("Percussão € – “ótimo”")).isEmpty());
+    EXPECT_TRUE(TextLineProblem("a\nb").contains("quebra de linha"));
+    EXPECT_TRUE(TextLineProblem("a\rb").contains("quebra de linha"));
+    const QString why = TextLineProblem(QStringLiteral("łódź бас 鼓 🥁 ł"));
+    EXPECT_TRUE(why.contains("Windows-1252")) << why.toStdString();
+    EXPECT_TRUE(why.endsWith(QStringLiteral("(ł ź б а с 鼓 🥁)"))) << "each once, a surrogate pair as one: " << why.toStdString();
 }
 
 TEST(TextFiles, ReadsAnyLineEndAndAFailedWriteKeepsTheOldFile) {

@@ -315,6 +315,180 @@ TEST_F(Keys, InfoShowsSoundFactsAndTagsGroupedByKind) {
     dlg->close();
 }
 
+// The mends of the dialogs: what a restore, Esc, an early close, a second
+// click or a failed write must leave intact.
+
+TEST_F(Keys, RestoringTheMinimisedDialogOrEscKeepsTheDefinition) {
+    start(1);
+    open();
+    chooseFile(appDir + "Pacotes/Kit/s0.wav");
+    capture(true, Qt::Key_G, "g");
+    child<QSlider>(dlg, "Track_Volume")->setValue(40);
+    // Qt shows the window again when it is restored from the task bar.
+    dlg->showMinimized();
+    dlg->showNormal();
+    QShowEvent restored;
+    QApplication::sendEvent(dlg, &restored);
+    QWidget* focus = QApplication::focusWidget();
+    QTest::keyClick(focus && focus->window() == dlg ? focus : static_cast<QWidget*>(dlg), Qt::Key_Escape);
+    QTest::qWait(10);
+    EXPECT_TRUE(dlg->isVisible()) << "Esc does not close";
+    EXPECT_EQ(child<QLabel>(dlg, "Panel_StartCode")->text(), "71");
+    EXPECT_EQ(child<QLineEdit>(dlg, "Edit_Arquivo")->text(), appDir + "Pacotes/Kit/s0.wav");
+    EXPECT_EQ(ctx->core.PendingKey.playKey, 71);
+    EXPECT_FLOAT_EQ(ctx->core.PendingKey.volume, 0.4f);
+    EXPECT_NE(ctx->core.PendingKey.sound, rb::Sound{});
+    dlg->close();
+    EXPECT_FALSE(dlg->isVisible()) << "the close box still closes";
+    open();
+    EXPECT_TRUE(child<QLineEdit>(dlg, "Edit_Arquivo")->text().isEmpty()) << "a new opening starts empty";
+    dlg->close();
+}
+
+TEST_F(Keys, CaptureEndsOnARealReleaseWithTheLastKeyAndLeavesTheDefaultCursor) {
+    start(1);
+    open();
+    chooseFile(appDir + "Pacotes/Kit/s0.wav");
+    auto* panel = child<QLabel>(dlg, "Panel_Start");
+    QTest::mouseClick(panel, Qt::LeftButton);
+    ASSERT_TRUE(dlg->Capturing);
+    EXPECT_EQ(panel->cursor().shape(), Qt::BusyCursor);
+    QWidget* focus = QApplication::focusWidget();
+    QTest::sendKeyEvent(QTest::KeyAction::Press, focus, Qt::Key_A, "a", Qt::NoModifier);
+    QKeyEvent repeat(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, "a", true);
+    QApplication::sendEvent(focus, &repeat);
+    EXPECT_TRUE(dlg->Capturing) << "an auto-repeat release is no release";
+    QTest::sendKeyEvent(QTest::KeyAction::Press, focus, Qt::Key_B, "b", Qt::NoModifier);
+    QTest::sendKeyEvent(QTest::KeyAction::Release, focus, Qt::Key_A, "a", Qt::NoModifier);
+    EXPECT_FALSE(dlg->Capturing) << "A held, B pressed, A released";
+    EXPECT_EQ(child<QLabel>(dlg, "Panel_StartCode")->text(), "66");
+    EXPECT_EQ(ctx->core.PendingKey.playKey, 'B');
+    EXPECT_FALSE(panel->testAttribute(Qt::WA_SetCursor)) << "the default cursor again";
+    dlg->close();
+}
+
+TEST_F(Keys, TheFileFilterListsWhatTheEngineDecodes) {
+    start(1);
+    open();
+    chooseFile({});
+    ASSERT_EQ(prompt.asked.last().kind, "open");
+    const QStringList filters = prompt.asked.last().text.split(";;");
+    ASSERT_EQ(filters.size(), 2);
+    EXPECT_TRUE(filters[0].startsWith("Suportados (*.wav *.aiff *.aif *.flac *.ogg *.oga *.opus *.mp3 *.mp2 *.mp1")) << filters[0].toStdString();
+    const auto patterns = [](const QString& f) { return f.section('(', 1).chopped(1).split(' '); };
+    for (const char* name : {"a.wav", "b.AIFF", "c.flac", "d.ogg", "e.opus", "f.mp3", "g.mp2", "h.mp1"})
+        EXPECT_TRUE(QDir::match(patterns(filters[0]), name)) << name;
+    EXPECT_TRUE(filters[1].startsWith("Todos"));
+    EXPECT_TRUE(QDir::match(patterns(filters[1]), "bumbo")) << "a name without an extension";
+    dlg->close();
+}
+
+TEST_F(Keys, VolumesSurviveAnEditUnchanged) {
+    start(2);
+    ctx->core.KeySounds[0].volume = 0.53f;
+    ctx->core.KeySounds[1].volume = 0.59f;
+    TFrmListaTeclas* list = main->ListaTeclas();
+    list->show();
+    QTest::qWait(10);
+    for (const int i : {0, 1}) {
+        child<QListWidget>(list, "ListBox_Teclas")->setCurrentRow(i);
+        int slider = -1;
+        whenShown(dlg, [this, &slider] {
+            slider = child<QSlider>(dlg, "Track_Volume")->value();
+            child<QPushButton>(dlg, "BtnCriar")->click();
+        });
+        child<QPushButton>(list, "BtnEditar")->click();
+        EXPECT_EQ(slider, i ? 59 : 53);
+        EXPECT_FLOAT_EQ(ctx->core.KeySounds[static_cast<std::size_t>(i)].volume, i ? 0.59f : 0.53f);
+        EXPECT_TRUE(ctx->core.KeyLines[i].contains("*" + FormatFixed2(i ? 0.59 : 0.53) + "*"));
+    }
+    list->close();
+}
+
+TEST_F(Keys, ClosingOrAnotherFileDuringAtualizarStopsQuietly) {
+    start(1);
+    QDir().mkpath(appDir + "sons");
+    const QString ogg = appDir + "sons/tags.ogg";
+    writeFile(ogg, SF_FORMAT_OGG | SF_FORMAT_VORBIS, 44100, 1, 0.5);
+    {
+        TagLib::Ogg::Vorbis::File f(QFile::encodeName(ogg).constData());
+        for (int i = 0; i < 40; ++i) f.tag()->addField(QStringLiteral("NOTE%1").arg(i).toStdString(), "x", false);
+        ASSERT_TRUE(f.save());
+    }
+    for (const bool close : {true, false}) {
+        open();
+        child<QLineEdit>(dlg, "Edit_Arquivo")->setText(ogg);
+        int ticks = 0;
+        QTimer interrupt;
+        QObject::connect(&interrupt, &QTimer::timeout, dlg, [&] {
+            if (++ticks != 3) return;
+            if (close) dlg->close();
+            else child<QLineEdit>(dlg, "Edit_Arquivo")->setText(appDir + "Pacotes/Kit/s0.wav");
+        });
+        interrupt.start(0);
+        child<QPushButton>(dlg, "BtnInfo")->click();
+        interrupt.stop();
+        EXPECT_GE(ticks, 3);
+        EXPECT_TRUE(prompt.asked.isEmpty()) << prompt.texts().join('|').toStdString();
+        EXPECT_TRUE(child<QPlainTextEdit>(dlg, "MemoInfo2")->toPlainText().isEmpty()) << "nothing half-read is shown";
+        EXPECT_EQ(dlg->isVisible(), !close);
+        EXPECT_EQ(child<QPushButton>(dlg, "BtnInfo")->isEnabled(), !close);
+        dlg->close();
+    }
+}
+
+TEST_F(Keys, DeleteCannotRunTwiceAndAFailedWriteDeletesNothing) {
+    start(3);
+    TFrmListaTeclas* list = main->ListaTeclas();
+    list->show();
+    QTest::qWait(10);
+    auto* items = child<QListWidget>(list, "ListBox_Teclas");
+    auto* deletar = child<QPushButton>(list, "BtnDeletar");
+    const QStringList lines = ctx->core.KeyLines;
+    items->setCurrentRow(0);
+    QShowEvent restored;  // the list restored from the task bar keeps its selection
+    QApplication::sendEvent(list, &restored);
+    EXPECT_TRUE(deletar->isEnabled());
+    prompt.buttonAnswers = {Prompt::No};
+    deletar->click();
+    EXPECT_EQ(items->count(), 3);
+    EXPECT_EQ(ctx->core.KeyLines, lines);
+
+    bool during = false;
+    QTimer::singleShot(0, list, [&] {
+        during = true;
+        EXPECT_FALSE(deletar->isEnabled());
+        EXPECT_FALSE(child<QPushButton>(list, "BtnEditar")->isEnabled());
+        EXPECT_FALSE(items->isEnabled());
+        deletar->click();
+    });
+    prompt.asked.clear();
+    prompt.buttonAnswers = {Prompt::Yes};
+    deletar->click();
+    EXPECT_TRUE(during);
+    EXPECT_EQ(prompt.asked.size(), 1) << "one question, one delete";
+    EXPECT_EQ(items->count(), 2);
+    EXPECT_TRUE(items->isEnabled());
+
+    // Keys.txt cannot be written: the keys stay, in the list, the table and the file.
+    ASSERT_TRUE(QFile::rename(ctx->core.KeysFile(), ctx->core.KeysFile() + ".bak"));
+    ASSERT_TRUE(QDir().mkpath(ctx->core.KeysFile()));
+    const QStringList two = ctx->core.KeyLines;
+    items->setCurrentRow(0);
+    prompt.asked.clear();
+    prompt.buttonAnswers = {Prompt::Yes};
+    deletar->click();
+    ASSERT_EQ(prompt.asked.size(), 2);
+    EXPECT_TRUE(prompt.asked[1].text.startsWith("Unable to write to "));
+    EXPECT_EQ(items->count(), 2);
+    EXPECT_EQ(ctx->core.KeyLines, two);
+    EXPECT_EQ(ctx->core.KeyCount, 2);
+    EXPECT_TRUE(items->isEnabled());
+    list->close();
+    ctx->core.PlayKey('S');
+    EXPECT_TRUE(ctx->core.IsChannelPlaying(ctx->core.KeySounds[0].channels[0]));
+}
+
 TEST(InfoTexts, SizesAndDurations) {
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
     EXPECT_EQ(SizeText(512), "512 bytes");

@@ -4,6 +4,10 @@
 
 #include "frmcenter.h"
 #include "frmpreferencias.h"
+#include "frmlistateclas.h"
+#include "frmlog.h"
+#include "frmsettecla.h"
+#include "frmsobre.h"
 #include "frmsplash.h"
 #include "paintcanais.h"
 #include "rimbalbtn.h"
@@ -18,6 +22,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QTabWidget>
 #include <QTest>
@@ -174,7 +180,13 @@ TEST_F(Program, FirstStartWithDevicesChosenGoesOnAndStoresThem) {
     ASSERT_TRUE(rimbal::WriteTextLines(appDir + "rimbal2.ini", {"[Config]", "PackName=Kit"}));
     prompt.buttonAnswers = {Prompt::Yes};  // save the new configuration
     rimbal::TFrmSplash splash(*ctx);
+    const auto topMost = [&] { return splash.windowFlags().testFlag(Qt::WindowStaysOnTopHint); };
+    EXPECT_TRUE(topMost());
     splash.onPreferences = [&](TFrmPreferencias& prefs) {
+        // The window manager keeps a child above its parent, and the splash
+        // is no longer top-most while the dialog is open.
+        EXPECT_EQ(prefs.parentWidget(), &splash);
+        EXPECT_FALSE(topMost());
         QTimer::singleShot(0, &prefs, [&prefs] {
             child<QListWidget>(&prefs, "List_Drivers")->setCurrentRow(0);
             child<QListWidget>(&prefs, "List_RecordDrivers")->setCurrentRow(0);
@@ -183,6 +195,7 @@ TEST_F(Program, FirstStartWithDevicesChosenGoesOnAndStoresThem) {
     };
     splash.exec();
     ASSERT_TRUE(ctx->StartupOk);
+    EXPECT_TRUE(topMost()) << "top-most again once the dialog is gone";
     EXPECT_EQ(ctx->core.KeyCount, 2);
     EXPECT_EQ(ctx->settings.ID_Driver_Output, -1) << "only the devices were chosen";
     const QString ini = iniText();
@@ -205,11 +218,50 @@ TEST_F(Program, AnotherEngineVersionEndsTheStartUp) {
 TEST_F(Program, StartUpErrorsAreShownOnceInTheLogWindows) {
     preparePackage(2);
     QFile::remove(appDir + "Pacotes/Kit/s1.wav");
+    // A packages folder written by the Windows program.
+    QStringList ini;
+    rimbal::ReadTextLines(appDir + "rimbal2.ini", ini);
+    ASSERT_TRUE(rimbal::WriteTextLines(appDir + "rimbal2.ini", ini << "PackPath=D:\\Sons"));
     ASSERT_TRUE(runStartup());
     ASSERT_EQ(log.shown.size(), 1);
     EXPECT_EQ(log.shown[0].caption, "Erros ao criar sons");
-    EXPECT_TRUE(log.shown[0].lines[0].startsWith("Arquivo não existe: "));
+    ASSERT_EQ(log.shown[0].lines.size(), 2);
+    EXPECT_TRUE(log.shown[0].lines[0].contains("D:\\Sons")) << "reported, and the default folder used";
+    EXPECT_TRUE(log.shown[0].lines[1].startsWith("Arquivo não existe: " + appDir + "Pacotes/Kit/"));
     EXPECT_EQ(ctx->core.KeyCount, 1);
+}
+
+TEST_F(Program, TheSplashCannotBeClosedAndUnloadedSettingsAreNeverSaved) {
+    preparePackage(1);
+    ctx->startDelayMs = 60;
+    ctx->statusWaitMs = 20;
+    rimbal::TFrmSplash splash(*ctx);
+    // Esc and the window manager's close, before and during the sequence.
+    QTimer attempts;
+    int tries = 0;
+    QObject::connect(&attempts, &QTimer::timeout, &splash, [&] {
+        ++tries;
+        QTest::keyClick(&splash, Qt::Key_Escape);
+        splash.close();
+    });
+    attempts.start(15);
+    EXPECT_EQ(splash.exec(), QDialog::Accepted);
+    attempts.stop();
+    EXPECT_GE(tries, 5);
+    EXPECT_EQ(splash.status(), "Pronto.");
+    EXPECT_TRUE(ctx->settings.IsLoaded());
+    EXPECT_EQ(ctx->core.KeyCount, 1);
+
+    // A main window whose settings were never loaded leaves the file alone.
+    const QString before = iniText();
+    rimbal::AppContext fresh(appDir, prompt, log);
+    {
+        TFrmCenter w(fresh);
+        w.show();
+        QTest::qWait(20);
+        w.close();
+    }
+    EXPECT_EQ(iniText(), before);
 }
 
 TEST_F(Program, TheSplashRunsTheSequenceOnce) {
@@ -303,6 +355,75 @@ TEST_F(Program, AcceptedPreferencesSaveAndReconfigureOnlyWhatChanged) {
     }
     EXPECT_EQ(ctx->settings.ID_Driver_Output, 0);
     EXPECT_EQ(ctx->settings.ID_Driver_Playback, 0);
+    w.close();
+}
+
+TEST_F(Program, NoToSavingPutsBackOnlyWhatTheDialogChangedInTheEngine) {
+    preparePackage(1);
+    ASSERT_TRUE(runStartup());
+    TFrmCenter w(*ctx);
+    w.show();
+    QTest::qWait(20);
+    ctx->core.PlayKey('A');
+    const rb::Channel playing = ctx->core.KeySounds[0].channels[0];
+    ASSERT_TRUE(ctx->core.IsChannelPlaying(playing));
+    // A device click, then a quality change, each answered No: the engine was
+    // never touched, so the sound goes on and the devices stay.
+    for (const bool quality : {false, true}) {
+        prompt.buttonAnswers = quality ? QList<Prompt::Button>{Prompt::No} : QList<Prompt::Button>{Prompt::Yes, Prompt::No};
+        TFrmPreferencias prefs(*ctx, &w, &w);
+        prefs.show();
+        QTest::qWait(10);
+        if (quality) {
+            auto* rate = child<QComboBox>(&prefs, "cb_ratefreq");
+            rate->setCurrentIndex(2);
+            emit rate->activated(2);
+        } else {
+            child<QListWidget>(&prefs, "List_Drivers")->setCurrentRow(-1);
+        }
+        prefs.close();
+        EXPECT_EQ(prompt.asked.last().text, "Salvar nova configuração?");
+        EXPECT_TRUE(ctx->core.IsChannelPlaying(playing)) << "no restart for nothing";
+    }
+    int playback = -1, record = -1;
+    rb::System_GetDriver(ctx->core.SoundSystem, &playback);
+    rb::System_GetRecordDriver(ctx->core.SoundSystem, &record);
+    EXPECT_EQ(playback, ctx->settings.ID_Driver_Playback);
+    EXPECT_EQ(record, ctx->settings.ID_Driver_Record);
+    EXPECT_EQ(ctx->settings.ID_Output_Rate_Freq, 0);
+
+    // A packages folder the configuration file cannot hold is refused at once.
+    prompt.asked.clear();
+    prompt.textAnswers = {appDir + QStringLiteral("Łódź")};
+    TFrmPreferencias prefs(*ctx, &w, &w);
+    prefs.show();
+    QTest::qWait(10);
+    child<QPushButton>(&prefs, "BtnSelPastaPac")->click();
+    ASSERT_EQ(prompt.asked.size(), 2);
+    EXPECT_EQ(prompt.asked[1].caption, "Erro");
+    EXPECT_TRUE(prompt.asked[1].text.contains(QStringLiteral("(Ł ź)"))) << prompt.asked[1].text.toStdString();
+    EXPECT_EQ(child<QLineEdit>(&prefs, "Edit_PastaPacotes")->text(), "Pacotes/");
+    EXPECT_FALSE(prefs.OptionsChanged);
+    prefs.close();
+    w.close();
+}
+
+TEST_F(Program, TheMainWindowOpensCentredAndFixedDialogsCannotBeResized) {
+    preparePackage(1);
+    ASSERT_TRUE(runStartup());
+    TFrmCenter w(*ctx);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    QTest::qWait(20);
+    const QPoint off = w.frameGeometry().center() - w.screen()->availableGeometry().center();
+    EXPECT_LE(off.manhattanLength(), 2) << off.x() << "," << off.y();
+    TFrmPreferencias prefs(*ctx, &w, &w);
+    TFrmSobre about(&w);
+    TFrmLog logWindow(&w);
+    for (QWidget* d : std::initializer_list<QWidget*>{&w, w.SetTecla(), w.ListaTeclas(), &prefs, &about, &logWindow}) {
+        EXPECT_EQ(d->minimumSize(), d->maximumSize()) << d->metaObject()->className();
+        EXPECT_FALSE(d->maximumSize().isEmpty());
+    }
     w.close();
 }
 
