@@ -2,6 +2,7 @@
 // read back in Python's zipfile and Info-ZIP unzip, what Info-ZIP writes must
 // read here, and every broken input must end in its own clear error.
 #include "archive.h"
+#include "ziptools.h"
 
 #include <gtest/gtest.h>
 
@@ -9,9 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -25,21 +24,6 @@ using rimbal::ArchiveWriter;
 namespace {
 
 const QByteArray kPassword = "Senha de teste 12";
-
-struct Run {
-    int code = -1;
-    QByteArray out;
-};
-
-Run run(const QString& program, const QStringList& args, const QString& cwd = {}, const QByteArray& input = {}) {
-    QProcess p;
-    if (!cwd.isEmpty()) p.setWorkingDirectory(cwd);
-    p.start(program, args);
-    p.write(input);
-    p.closeWriteChannel();
-    p.waitForFinished(30000);
-    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput()};
-}
 
 QByteArray noise(int size) {
     QByteArray b(size, Qt::Uninitialized);
@@ -59,21 +43,6 @@ QByteArray readFile(const QString& path) {
 }
 
 QString md5(const QByteArray& b) { return QString::fromLatin1(QCryptographicHash::hash(b, QCryptographicHash::Md5).toHex()); }
-
-// What Python's zipfile sees in an archive, opened with the password.
-QJsonObject pythonView(const QString& archive, const QByteArray& password) {
-    const QString script = QStringLiteral(R"(
-import hashlib, json, sys, zipfile
-z = zipfile.ZipFile(sys.argv[1])
-z.setpassword(sys.argv[2].encode())
-print(json.dumps({"comment": z.comment.decode("latin-1"), "entries": [
-    {"name": i.filename, "encrypted": bool(i.flag_bits & 1), "method": i.compress_type,
-     "md5": hashlib.md5(z.read(i)).hexdigest()} for i in z.infolist()]}))
-)");
-    const Run r = run(QStringLiteral("python3"), {QStringLiteral("-c"), script, archive, QString::fromLatin1(password)});
-    EXPECT_EQ(r.code, 0);
-    return QJsonDocument::fromJson(r.out).object();
-}
 
 class ArchiveTest : public ::testing::Test {
 protected:
@@ -105,7 +74,7 @@ TEST_F(ArchiveTest, WrittenArchiveReadsBackInPythonUnzipAndHere) {
     })) << w.errorText().toStdString();
     EXPECT_DOUBLE_EQ(last, 1.0);
 
-    const QJsonObject py = pythonView(path(QStringLiteral("out.zip")), kPassword);
+    const QJsonObject py = pythonZipView(path(QStringLiteral("out.zip")), kPassword);
     EXPECT_EQ(py[u"comment"].toString().toLatin1(), comment);
     const QJsonArray entries = py[u"entries"].toArray();
     const QList<std::pair<QString, QByteArray>> expected{
@@ -118,7 +87,7 @@ TEST_F(ArchiveTest, WrittenArchiveReadsBackInPythonUnzipAndHere) {
         EXPECT_EQ(e[u"method"].toInt(), 8) << "deflate";
         EXPECT_EQ(e[u"md5"].toString(), md5(expected[i].second)) << i;
     }
-    EXPECT_EQ(run(QStringLiteral("unzip"), {QStringLiteral("-tqP"), QString::fromLatin1(kPassword), path(QStringLiteral("out.zip"))}).code, 0);
+    EXPECT_EQ(runTool(QStringLiteral("unzip"), {QStringLiteral("-tqP"), QString::fromLatin1(kPassword), path(QStringLiteral("out.zip"))}).code, 0);
 
     ArchiveReader r;
     ASSERT_TRUE(r.open(path(QStringLiteral("out.zip")), kPassword)) << r.errorText().toStdString();
@@ -139,7 +108,7 @@ TEST_F(ArchiveTest, ReadsWhatInfoZipWrites) {
     const QByteArray a = noise(70000), b = "texto\r\n";
     ASSERT_TRUE(writeFile(path(QStringLiteral("a.wav")), a));
     ASSERT_TRUE(writeFile(path(QStringLiteral("b.txt")), b));
-    ASSERT_EQ(run(QStringLiteral("zip"),
+    ASSERT_EQ(runTool(QStringLiteral("zip"),
                   {QStringLiteral("-qjz"), QStringLiteral("-P"), QString::fromLatin1(kPassword), QStringLiteral("iz.zip"),
                    QStringLiteral("a.wav"), QStringLiteral("b.txt")},
                   dir.path(), "nota do zip\n.\n")
@@ -162,9 +131,9 @@ TEST_F(ArchiveTest, BrokenArchivesEndInTheirOwnError) {
     // A good encrypted archive, an unencrypted stored one, and damaged copies.
     const QByteArray payload = noise(20000);
     ASSERT_TRUE(writeFile(path(QStringLiteral("p.bin")), payload));
-    ASSERT_EQ(run(QStringLiteral("zip"), {QStringLiteral("-qj"), QStringLiteral("-P"), QString::fromLatin1(kPassword),
+    ASSERT_EQ(runTool(QStringLiteral("zip"), {QStringLiteral("-qj"), QStringLiteral("-P"), QString::fromLatin1(kPassword),
                                           QStringLiteral("good.zip"), QStringLiteral("p.bin")}, dir.path()).code, 0);
-    ASSERT_EQ(run(QStringLiteral("zip"), {QStringLiteral("-qj0"), QStringLiteral("plain.zip"), QStringLiteral("p.bin")}, dir.path()).code, 0);
+    ASSERT_EQ(runTool(QStringLiteral("zip"), {QStringLiteral("-qj0"), QStringLiteral("plain.zip"), QStringLiteral("p.bin")}, dir.path()).code, 0);
     const QByteArray good = readFile(path(QStringLiteral("good.zip")));
     QByteArray crc = readFile(path(QStringLiteral("plain.zip")));
     crc[30 + 5 + 1000] = static_cast<char>(crc[30 + 5 + 1000] ^ 0x55);  // inside the stored data of p.bin
@@ -275,7 +244,7 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
     z.writestr(link, "/etc/passwd")
     z.writestr("big.wav", b"\0" * 3000000)
 )");
-    ASSERT_EQ(run(QStringLiteral("python3"), {QStringLiteral("-c"), script, path(QStringLiteral("kinds.zip"))}).code, 0);
+    ASSERT_EQ(runTool(QStringLiteral("python3"), {QStringLiteral("-c"), script, path(QStringLiteral("kinds.zip"))}).code, 0);
     ArchiveReader r;
     ASSERT_TRUE(r.open(path(QStringLiteral("kinds.zip"))));
     ASSERT_EQ(r.entries().size(), 3);
