@@ -138,25 +138,27 @@ bool Packages::DeletePackage(const QString& name, QStringList* remaining) {
         *remaining = QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
 
     if (name.compare(settings_.PackName, Qt::CaseInsensitive) == 0) {
-        core_.ReleaseSounds(false);
+        // During start-up the engine is not running yet; it starts later on
+        // whatever KeyLines then holds.
+        if (!settings_.StartingUp) core_.ReleaseSounds(false);
         core_.KeyLines.clear();
         pump();
         settings_.PackName.clear();
         // The engine runs again without keys, so a new key can be defined,
         // recorded and played at once.
-        if (core_.SoundSystem != rb::System{}) core_.CreateSounds(false);
+        if (!settings_.StartingUp && core_.SoundSystem != rb::System{}) core_.CreateSounds(false);
     }
     return gone;
 }
 
 void Packages::UsePackage(const QString& name) {
     report(QStringLiteral("Liberando sons..."), -1);
-    core_.ReleaseSounds(false);
+    if (!settings_.StartingUp) core_.ReleaseSounds(false);
     settings_.PackName = name;
     core_.LoadKeyLines();
     report(QStringLiteral("Carregando pacote..."), -1);
     report(QStringLiteral("Criando sons..."), -1);
-    core_.CreateSounds(false);
+    if (!settings_.StartingUp) core_.CreateSounds(false);
 }
 
 void Packages::reload(const QStringList& lines) {

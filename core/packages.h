@@ -56,7 +56,8 @@ public:
     bool DeletePackage(const QString& name, QStringList* remaining = nullptr);
     static void DeleteFileList(const QStringList& files);
 
-    // Makes name the package in use: sounds released, key list loaded, sounds created.
+    // Makes name the package in use: sounds released, key list loaded, sounds
+    // created (during start-up only the key list: start-up creates the sounds).
     void UsePackage(const QString& name);
 
     // Packs the package in use into archivePath. The user's files are never
