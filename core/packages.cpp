@@ -77,6 +77,13 @@ void Packages::report(const QString& caption, double done) const {
     else pump();
 }
 
+void Packages::createSounds() {
+    // Decoding a large kit takes a while: each key reports its progress.
+    core_.OnSoundCreated = [this](int done, int all) { report(QString(), static_cast<double>(done) / all); };
+    core_.CreateSounds(false);
+    core_.OnSoundCreated = nullptr;
+}
+
 // ---------------------------------------------------------------- listing
 
 QStringList Packages::ListPackages() const {
@@ -157,15 +164,15 @@ void Packages::UsePackage(const QString& name) {
     settings_.PackName = name;
     core_.LoadKeyLines();
     report(QStringLiteral("Carregando pacote..."), -1);
-    report(QStringLiteral("Criando sons..."), -1);
-    if (!settings_.StartingUp) core_.CreateSounds(false);
+    report(QStringLiteral("Criando sons..."), 0);
+    if (!settings_.StartingUp) createSounds();
 }
 
 void Packages::reload(const QStringList& lines) {
     core_.ReleaseSounds(false);
     core_.KeyLines = lines;
     pump();
-    core_.CreateSounds(false);
+    createSounds();
 }
 
 // ---------------------------------------------------------------- export
@@ -422,8 +429,8 @@ bool Packages::importStaged(const QString& archivePath, const QString& staging, 
     report(QStringLiteral("Liberando sons..."), -1);
     core_.ReleaseSounds(false);
     core_.LoadKeyLines();
-    report(QStringLiteral("Criando sons..."), -1);
-    core_.CreateSounds(false);
+    report(QStringLiteral("Criando sons..."), 0);
+    createSounds();
     return true;
 }
 

@@ -85,6 +85,7 @@ private:
     QString folderOf(const QString& name) const;
     void report(const QString& caption, double done) const;
     void reload(const QStringList& lines);
+    void createSounds();
     bool importStaged(const QString& archivePath, const QString& staging, QStringList& errors);
 
     SoundCore& core_;

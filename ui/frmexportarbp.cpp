@@ -14,7 +14,9 @@ namespace rimbal {
 TFrmExportaRBP::TFrmExportaRBP(AppContext& ctx, QWidget* parent)
     : QDialog(parent), m_ctx(ctx), m_ui(std::make_unique<Ui::FrmExportaRBP>()) {
     m_ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    // A fixed dialog border: a close button and nothing to resize.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
     // The bar keeps its place while hidden, so the buttons never move.
     QSizePolicy keep = m_ui->ProgressBar1->sizePolicy();
     keep.setRetainSizeWhenHidden(true);

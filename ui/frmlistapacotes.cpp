@@ -15,7 +15,9 @@ namespace rimbal {
 TFrmListaPacotes::TFrmListaPacotes(AppContext& ctx, TFrmCenter* mainWindow, QWidget* parent)
     : QDialog(parent), m_ctx(ctx), m_main(mainWindow), m_ui(std::make_unique<Ui::FrmListaPacotes>()) {
     m_ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    // A fixed dialog border: a close button and nothing to resize.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
     m_ui->Memo_Comentarios->setStyleSheet(QStringLiteral("QPlainTextEdit { background: palette(button); }"));
     connect(m_ui->List_Pacotes, &QListWidget::currentRowChanged, this, &TFrmListaPacotes::List_PacotesClick);
     connect(m_ui->List_Pacotes, &QListWidget::itemSelectionChanged, this, &TFrmListaPacotes::List_PacotesClick);
@@ -58,7 +60,10 @@ void TFrmListaPacotes::clearDetails() {
 void TFrmListaPacotes::fillList() {
     const QSignalBlocker block(m_ui->List_Pacotes);
     m_ui->List_Pacotes->clear();
-    m_ui->List_Pacotes->addItems(Packages(m_ctx.core, m_ctx.prompt, m_ctx.log).ListPackages());
+    for (const QString& name : Packages(m_ctx.core, m_ctx.prompt, m_ctx.log).ListPackages()) {
+        auto* item = new QListWidgetItem(name, m_ui->List_Pacotes);
+        item->setToolTip(name);  // a long name is wider than the list
+    }
     m_ui->List_Pacotes->setCurrentRow(-1);
     m_ui->Label_Total->setText(QString::number(m_ui->List_Pacotes->count()));
     clearDetails();
