@@ -4,7 +4,9 @@
 #include "frmexportarbp.h"
 #include "frmlistapacotes.h"
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QWidget>
@@ -52,6 +54,38 @@ void WindowProgress::update(const QString& caption, double done) {
     }
 }
 
+namespace {
+
+// While a command replaces the kit, the main window takes no input: the
+// windows repaint, but no key plays a sound being released and no menu starts
+// a second command. The progress dialog may not be up yet to block it.
+class InputBlocker : public QObject {
+public:
+    explicit InputBlocker(QWidget* window) : window_(window) { qApp->installEventFilter(this); }
+    ~InputBlocker() override { qApp->removeEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::Wheel:
+            return watched->isWidgetType() && static_cast<QWidget*>(watched)->window() == window_;
+        default:
+            return false;
+        }
+    }
+
+private:
+    QWidget* window_;
+};
+
+}  // namespace
+
 void ExportarPacote1Click(AppContext& ctx, TFrmCenter& main) {
     TFrmExportaRBP dlg(ctx, &main);
     dlg.exec();
@@ -65,6 +99,7 @@ void ImportarPacote1Click(AppContext& ctx, TFrmCenter& main) {
     main.TimerStatus.stop();
     bool ok = false;
     {
+        const InputBlocker block(&main);
         // Shown only when the import takes long enough to need it.
         QProgressDialog progress(QStringLiteral("Importando pacote..."), QString(), 0, 1000, &main);
         progress.setObjectName(QStringLiteral("ProgressImport"));
@@ -106,9 +141,13 @@ void ImportarTeclas1Click(AppContext& ctx, TFrmCenter& main) {
                                              QStringLiteral("Arquivo Texto (*.txt);;Todos (*.*)"));
     if (file.isEmpty()) return;
     main.TimerStatus.stop();
-    QCoreApplication::processEvents();
     QStringList errors;
-    const bool ok = Packages(ctx.core, ctx.prompt, ctx.log).ImportFirstVersionKeys(file, errors);
+    bool ok = false;
+    {
+        const InputBlocker block(&main);
+        QCoreApplication::processEvents();
+        ok = Packages(ctx.core, ctx.prompt, ctx.log).ImportFirstVersionKeys(file, errors);
+    }
     main.TimerStatus.start();
     main.PaintCanaisPaint();
     if (ok && errors.isEmpty())

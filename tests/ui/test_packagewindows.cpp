@@ -16,6 +16,7 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -203,6 +204,28 @@ TEST_F(PackageWindows, ManagerShowsDetailsLoadsAndDeletesPackages) {
     EXPECT_TRUE(ctx->core.IsChannelPlaying(ctx->core.KeySounds[0].channels[0]));
 }
 
+TEST_F(PackageWindows, DeletingAPackageThatKeepsOtherFilesSaysWhatRemains) {
+    otherPackage();
+    QFile notes(appDir + "Pacotes/Outro/notas.txt");
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.close();
+    start();
+    bool done = false;
+    whenModal<TFrmListaPacotes>([&](TFrmListaPacotes* dlg) {
+        child<QListWidget>(dlg, "List_Pacotes")->setCurrentRow(1);
+        prompt.buttonAnswers = {Prompt::Yes};
+        child<QPushButton>(dlg, "Btn_Deletar")->click();
+        EXPECT_EQ(messages().last(), "Aviso: Nem todos os arquivos do pacote puderam ser deletados. Continuam na pasta " +
+                                         ctx->settings.PackPath + "Outro:\rnotas.txt");
+        EXPECT_EQ(child<QListWidget>(dlg, "List_Pacotes")->count(), 1) << "no key list, no package";
+        EXPECT_EQ(ctx->settings.PackName, "Kit");
+        dlg->reject();
+        done = true;
+    });
+    trigger("GerenciarPacotes1");
+    EXPECT_TRUE(done);
+}
+
 TEST_F(PackageWindows, MainWindowImportsPackagesAndFirstVersionLists) {
     start();
     const QString wav = appDir + "Pacotes/Kit/s2.wav";
@@ -224,9 +247,13 @@ TEST_F(PackageWindows, MainWindowImportsPackagesAndFirstVersionLists) {
     EXPECT_EQ(ctx->settings.PackName, "Kit");
     EXPECT_TRUE(timersRun());
 
+    // A key pressed while the kit is replaced plays nothing (and shows no engine error).
     prompt.asked.clear();
     prompt.textAnswers = {appDir + "novo.rbp"};
+    QWidget* focus = QApplication::focusWidget() ? QApplication::focusWidget() : main.get();
+    QCoreApplication::postEvent(focus, new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, "a"));
     trigger("ImportarPacote1");
+    EXPECT_EQ(ctx->core.PlayCount, 0u);
     EXPECT_EQ(prompt.asked.value(0).text, "Pacote do Rimbal (*.rbp);;Todos (*.*)");
     EXPECT_EQ(messages(), QStringList{"Info: Pacote importado com sucesso!"});
     EXPECT_EQ(ctx->settings.PackName, "Novo");
