@@ -324,6 +324,10 @@ bool Packages::importStaged(const QString& archivePath, const QString& staging, 
             report(QString(), total > 0 ? static_cast<double>(done + n) / static_cast<double>(total) : 1.0);
             return true;
         });
+        if (!extracted && reader.error() == ArchiveError::Write) {
+            errors << QStringLiteral("Erro ao gravar dados. ") + dest << reader.errorText();
+            return false;
+        }
         if (!extracted) return unreadable(reader.errorText());
         done += entries[i].size;
     }
@@ -489,7 +493,11 @@ bool Packages::ImportFirstVersionKeys(const QString& file, QStringList& errors) 
     if (!QDir().mkpath(folder) || !WriteTextLines(folder + kInfo, info, &error) ||
         !WriteTextLines(folder + kKeys, lines, &error)) {
         errors << (error.isEmpty() ? QStringLiteral("Não foi possível criar a pasta ") + folder : error);
-        if (!existed) QDir(folder).removeRecursively();
+        // Only what this import wrote goes again.
+        if (!existed) {
+            DeleteFileList({folder + kInfo, folder + kKeys});
+            QDir().rmdir(folder);
+        }
         return false;
     }
     settings_.PackName = name;

@@ -11,6 +11,8 @@
 #include <QProgressDialog>
 #include <QWidget>
 
+#include <memory>
+
 namespace rimbal {
 
 WindowProgress::WindowProgress(QWidget* window, QProgressBar* bar)
@@ -84,6 +86,75 @@ private:
     QWidget* window_;
 };
 
+// The import's progress window: up only once the work has run for a moment,
+// and out of the way whenever the import asks or tells the user something.
+class ImportProgress : public Prompt, public LogView {
+public:
+    ImportProgress(AppContext& ctx, QWidget& main) : ctx_(ctx), main_(main), painting_(&main) { clock_.start(); }
+
+    PackageProgress callback() {
+        return [this](const QString& caption, double done) {
+            if (!caption.isEmpty()) label_ = caption;
+            const bool due = clock_.elapsed() >= 400;
+            if (!dialog_ && due) {
+                dialog_ = std::make_unique<QProgressDialog>(label_, QString(), 0, 1000, &main_);
+                dialog_->setObjectName(QStringLiteral("ProgressImport"));
+                dialog_->setWindowTitle(QStringLiteral("Importar Pacote de Sons"));
+                dialog_->setWindowModality(Qt::WindowModal);
+                dialog_->setCancelButton(nullptr);
+                dialog_->setAutoClose(false);
+                dialog_->setAutoReset(false);
+                dialog_->setMinimumWidth(320);
+            }
+            if (dialog_) {
+                dialog_->setLabelText(label_);
+                if (done >= 0) dialog_->setValue(static_cast<int>(done * 1000));
+                if (due && !dialog_->isVisible()) dialog_->show();
+            }
+            paint_(QString(), done);
+        };
+    }
+
+    Button message(const QString& caption, const QString& text, Icon icon, int buttons) override {
+        aside();
+        return ctx_.prompt.message(caption, text, icon, buttons);
+    }
+    bool input(const QString& caption, const QString& label, QString& value) override {
+        aside();
+        return ctx_.prompt.input(caption, label, value);
+    }
+    QString openFile(const QString& caption, const QString& folder, const QString& filter) override {
+        aside();
+        return ctx_.prompt.openFile(caption, folder, filter);
+    }
+    QString saveFile(const QString& caption, const QString& folder, const QString& filter) override {
+        aside();
+        return ctx_.prompt.saveFile(caption, folder, filter);
+    }
+    QString chooseFolder(const QString& caption, const QString& folder) override {
+        aside();
+        return ctx_.prompt.chooseFolder(caption, folder);
+    }
+    void showLog(const QString& caption, const QStringList& lines) override {
+        aside();
+        ctx_.log.showLog(caption, lines);
+    }
+
+private:
+    void aside() {
+        if (dialog_) dialog_->hide();
+        clock_.restart();
+    }
+
+    AppContext& ctx_;
+    QWidget& main_;
+    WindowProgress painting_;
+    PackageProgress paint_ = painting_.callback();
+    std::unique_ptr<QProgressDialog> dialog_;
+    QString label_ = QStringLiteral("Importando pacote...");
+    QElapsedTimer clock_;
+};
+
 }  // namespace
 
 void ExportarPacote1Click(AppContext& ctx, TFrmCenter& main) {
@@ -100,23 +171,8 @@ void ImportarPacote1Click(AppContext& ctx, TFrmCenter& main) {
     bool ok = false;
     {
         const InputBlocker block(&main);
-        // Shown only when the import takes long enough to need it.
-        QProgressDialog progress(QStringLiteral("Importando pacote..."), QString(), 0, 1000, &main);
-        progress.setObjectName(QStringLiteral("ProgressImport"));
-        progress.setWindowTitle(QStringLiteral("Importar Pacote de Sons"));
-        progress.setWindowModality(Qt::WindowModal);
-        progress.setCancelButton(nullptr);
-        progress.setMinimumDuration(400);
-        progress.setAutoClose(false);
-        progress.setAutoReset(false);
-        progress.setMinimumWidth(320);
-        WindowProgress painting(&main);
-        const PackageProgress paint = painting.callback();
-        Packages packages(ctx.core, ctx.prompt, ctx.log, [&](const QString& caption, double done) {
-            if (!caption.isEmpty()) progress.setLabelText(caption);
-            if (done >= 0) progress.setValue(static_cast<int>(done * 1000));
-            paint(QString(), done);
-        });
+        ImportProgress progress(ctx, main);
+        Packages packages(ctx.core, progress, progress, progress.callback());
         ok = packages.ImportPackage(file);
     }
     main.PaintCanaisPaint();
