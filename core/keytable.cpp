@@ -185,6 +185,7 @@ void SoundCore::CreateSounds(bool withRecordBuffer) {
             continue;
         }
         parseLine(i, KeyLines[i]);
+        if (OnSoundCreated) OnSoundCreated(i + 1, static_cast<int>(KeyLines.size()));
     }
 
     if (withRecordBuffer) {

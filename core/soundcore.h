@@ -12,6 +12,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 namespace rimbal {
 
@@ -126,6 +127,9 @@ public:
     int KeyCount = 0;
     TAG_SOUND_DATA PendingKey;
     std::uint32_t PlayCount = 0;
+    // Called by CreateSounds after each line (lines done, all lines), so a
+    // long load can report progress and keep the windows painted.
+    std::function<void(int, int)> OnSoundCreated;
 
     static const QString kDefaultPackage;
     static const QString kContact;

@@ -5,6 +5,7 @@
 #include "frmpreferencias.h"
 #include "frmsettecla.h"
 #include "frmsobre.h"
+#include "packagecommands.h"
 #include "paintcanais.h"
 #include "rimbalbtn.h"
 #include "textroutines.h"
@@ -87,6 +88,10 @@ TFrmCenter::TFrmCenter(AppContext& ctx, QWidget* parent)
     connect(m_ui->Sobre1, &QAction::triggered, this, &TFrmCenter::Sobre1Click);
     connect(m_ui->DefinirTecla1, &QAction::triggered, this, &TFrmCenter::DefinirTecla1Click);
     connect(m_ui->ListarTeclas1, &QAction::triggered, this, &TFrmCenter::ListarTeclas1Click);
+    connect(m_ui->ExportarPacote1, &QAction::triggered, this, [this] { ExportarPacote1Click(m_ctx, *this); });
+    connect(m_ui->ImportarPacote1, &QAction::triggered, this, [this] { ImportarPacote1Click(m_ctx, *this); });
+    connect(m_ui->GerenciarPacotes1, &QAction::triggered, this, [this] { GerenciarPacotes1Click(m_ctx, *this); });
+    connect(m_ui->ImportarTeclas1, &QAction::triggered, this, [this] { ImportarTeclas1Click(m_ctx, *this); });
 
     FormCreate();
     qApp->installEventFilter(this);

@@ -1,6 +1,7 @@
 #include "frmpreferencias.h"
 
 #include "frmcenter.h"
+#include "frmlistapacotes.h"
 
 #include "ui_FrmPreferencias.h"
 
@@ -16,7 +17,6 @@ TFrmPreferencias::TFrmPreferencias(AppContext& ctx, TFrmCenter* mainWindow, QWid
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     // The audio systems of this platform, in place of the Windows ones.
     m_ui->List_Outputs->addItems({QStringLiteral("PulseAudio"), QStringLiteral("ALSA"), QStringLiteral("JACK")});
-    m_ui->BtnSelPacote->setEnabled(false);  // the package manager opens from here once it exists
 
     connect(m_ui->List_Outputs, &QListWidget::currentRowChanged, this, [this] { List_OutputsClick(); });
     connect(m_ui->List_Drivers, &QListWidget::currentRowChanged, this, [this](int row) {
@@ -45,6 +45,11 @@ TFrmPreferencias::TFrmPreferencias(AppContext& ctx, TFrmCenter* mainWindow, QWid
     option(m_ui->Check_Animacao, wShowAnimation, false);
     option(m_ui->Check_SemEfeitos, wUseEffects, true);
     connect(m_ui->BtnSelPastaPac, &QPushButton::clicked, this, &TFrmPreferencias::BtnSelPastaPacClick);
+    connect(m_ui->BtnSelPacote, &QPushButton::clicked, this, [this] {
+        TFrmListaPacotes manager(m_ctx, m_main, this);
+        manager.exec();
+        m_ui->Edit_Pacote->setText(m_ctx.settings.PackName);  // the manager takes a package into use at once
+    });
     setFixedSize(470, 400);
 }
 

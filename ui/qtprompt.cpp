@@ -7,13 +7,15 @@
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
 
 namespace rimbal {
 
 Prompt::Button QtPrompt::message(const QString& caption, const QString& text, Icon icon, int buttons) {
     QMessageBox box(QApplication::activeWindow());
     box.setWindowTitle(caption);
-    box.setText(text);
+    // A lone carriage return breaks the line, as in the Windows message box.
+    box.setText(QString(text).replace(QRegularExpression(QStringLiteral("\r(?!\n)")), QStringLiteral("\n")));
     switch (icon) {
     case Icon::Information: box.setIcon(QMessageBox::Information); break;
     case Icon::Warning: box.setIcon(QMessageBox::Warning); break;

@@ -12,6 +12,7 @@ QString ScriptedPrompt::nextText() { return textAnswers.isEmpty() ? QString() : 
 
 bool ScriptedPrompt::input(const QString& caption, const QString& label, QString& value) {
     asked.append({QStringLiteral("input"), caption, label, Icon::None, 0});
+    inputOffers.append(value);
     if (textAnswers.isEmpty()) return false;
     value = nextText();
     return true;

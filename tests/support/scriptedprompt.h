@@ -23,6 +23,7 @@ public:
     QList<Button> buttonAnswers;
     QStringList textAnswers;
     QList<PromptRecord> asked;
+    QStringList inputOffers;  // what each input box offered, in order
 
     Button message(const QString& caption, const QString& text, Icon icon, int buttons) override;
     bool input(const QString& caption, const QString& label, QString& value) override;

@@ -1,0 +1,44 @@
+// The main window's package commands, and the progress display that the
+// package windows share.
+#pragma once
+
+#include "appcontext.h"
+#include "packages.h"
+
+#include <QElapsedTimer>
+#include <QString>
+
+class QProgressBar;
+class QWidget;
+
+namespace rimbal {
+
+class TFrmCenter;
+
+// Shows a long operation's steps in a window's caption and its share done in
+// a progress bar, and keeps the windows painted (at least every 30 ms of
+// work). The caption and the bar are restored when it ends.
+class WindowProgress {
+public:
+    explicit WindowProgress(QWidget* window, QProgressBar* bar = nullptr);
+    ~WindowProgress();
+    WindowProgress(const WindowProgress&) = delete;
+    WindowProgress& operator=(const WindowProgress&) = delete;
+
+    PackageProgress callback();
+
+private:
+    void update(const QString& caption, double done);
+
+    QWidget* window_;
+    QProgressBar* bar_;
+    QString caption_;
+    QElapsedTimer clock_;
+};
+
+void ExportarPacote1Click(AppContext& ctx, TFrmCenter& main);
+void ImportarPacote1Click(AppContext& ctx, TFrmCenter& main);
+void GerenciarPacotes1Click(AppContext& ctx, TFrmCenter& main);
+void ImportarTeclas1Click(AppContext& ctx, TFrmCenter& main);
+
+}  // namespace rimbal
