@@ -1,5 +1,6 @@
 #include "frmsplash.h"
 
+#include "demokit.h"
 #include "frmpreferencias.h"
 #include "textroutines.h"
 
@@ -73,6 +74,7 @@ void TFrmSplash::tmrDelayTimer() {
 
     SetStatus(QStringLiteral("Carregando configurações..."));
     s.LoadConfiguration();
+    ChooseDemoKit(s);
     core.KeyLines.clear();
     core.EffectNames.clear();
     core.CodecNames.clear();
