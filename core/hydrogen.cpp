@@ -216,8 +216,8 @@ bool ReadHydrogenKit(const QString& path, HydrogenKit& kit, QString* error) {
     if (f.size() > kMaxXmlBytes)
         return fail(QStringLiteral("O arquivo ") + QDir::toNativeSeparators(file) + QStringLiteral(" é grande demais para um kit."));
 
-    kit = HydrogenKit{};
-    kit.folder = QFileInfo(file).absolutePath() + u'/';
+    HydrogenKit read;
+    read.folder = QFileInfo(file).absolutePath() + u'/';
     QXmlStreamReader x(&f);
     if (!x.readNextStartElement() || x.name() != u"drumkit_info") {
         if (x.hasError()) return fail(QStringLiteral("O arquivo %1 está danificado (linha %2).").arg(QDir::toNativeSeparators(file)).arg(x.lineNumber()));
@@ -225,13 +225,13 @@ bool ReadHydrogenKit(const QString& path, HydrogenKit& kit, QString* error) {
     }
     while (x.readNextStartElement()) {
         const auto n = x.name();
-        if (n == u"name") kit.name = text(x);
-        else if (n == u"author") kit.author = text(x);
-        else if (n == u"info") kit.info = text(x);
-        else if (n == u"license") kit.license = text(x);
+        if (n == u"name") read.name = text(x);
+        else if (n == u"author") read.author = text(x);
+        else if (n == u"info") read.info = text(x);
+        else if (n == u"license") read.license = text(x);
         else if (n == u"instrumentList") {
             while (x.readNextStartElement()) {
-                if (x.name() == u"instrument") kit.instruments.append(readInstrument(x));
+                if (x.name() == u"instrument") read.instruments.append(readInstrument(x));
                 else x.skipCurrentElement();
             }
         } else {
@@ -240,11 +240,8 @@ bool ReadHydrogenKit(const QString& path, HydrogenKit& kit, QString* error) {
     }
     // Anything after the root must still be well formed.
     while (!x.atEnd() && !x.hasError()) x.readNext();
-    if (x.hasError()) {
-        const qint64 line = x.lineNumber();
-        kit = HydrogenKit{};
-        return fail(QStringLiteral("O arquivo %1 está danificado (linha %2).").arg(QDir::toNativeSeparators(file)).arg(line));
-    }
+    if (x.hasError()) return fail(QStringLiteral("O arquivo %1 está danificado (linha %2).").arg(QDir::toNativeSeparators(file)).arg(x.lineNumber()));
+    kit = std::move(read);
     return true;
 }
 
@@ -252,9 +249,16 @@ DrumRole RoleOfInstrument(const QString& name) {
     const QStringList w = words(name);
     const QString joined = w.join(QString());
     if (hasAny(w, {"cowbell", "campana"}) || (hasAny(w, {"cow"}) && hasAny(w, {"bell"}))) return DrumRole::Cowbell;
-    if (hasAny(w, {"hat", "hats", "hihat", "hh", "hhc", "hho", "hhp", "chimbal"}) || joined.contains(u"hihat")) {
-        if (hasAny(w, {"pedal", "foot", "chick", "hhp", "pd"})) return DrumRole::HatPedal;
-        if (hasAny(w, {"open", "opened", "op", "semi", "half", "hho", "aberto"})) return DrumRole::HatOpen;
+    // Hi-hats are often written in one word: OpenHH, ClosedHat, HHC.
+    static const QRegularExpression hatWord(
+        QStringLiteral("^(hi|open|opened|closed|close|pedal|semiopen|halfopen|foot)?(hat|hh)(s|open|closed|pedal|[cop])?$"));
+    const bool hat = hasPrefix(w, {"chimbal"}) ||
+                     std::any_of(w.begin(), w.end(), [](const QString& word) { return hatWord.match(word).hasMatch(); });
+    if (hat) {
+        if (joined.contains(u"pedal") || joined.contains(u"foot") || joined.contains(u"chick") || hasAny(w, {"hhp", "pd"}))
+            return DrumRole::HatPedal;
+        if (joined.contains(u"open") || joined.contains(u"semi") || joined.contains(u"half") || joined.contains(u"aberto") || hasAny(w, {"hho", "op"}))
+            return DrumRole::HatOpen;
         return DrumRole::HatClosed;
     }
     if (hasPrefix(w, {"kick", "kik", "bassdrum", "bumbo"}) || hasAny(w, {"bd"}) || (hasAny(w, {"bass"}) && hasAny(w, {"drum"})))

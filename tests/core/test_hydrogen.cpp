@@ -71,6 +71,8 @@ TEST(Hydrogen, RolesAreFoundByName) {
         {"Ride 2", DrumRole::Ride},         {"Bell", DrumRole::RideBell},      {"Ride Bell", DrumRole::RideBell},
         {"Cowbell", DrumRole::Cowbell},     {"Tambourine", DrumRole::Tambourine}, {"Shaker", DrumRole::Shaker},
         {"Bottom Snare", DrumRole::Snare},  {"Custom FX", DrumRole::None},     {"Guiro", DrumRole::None},
+        {"OpenHH", DrumRole::HatOpen},      {"ClosedHat", DrumRole::HatClosed}, {"HHP", DrumRole::HatPedal},
+        {"What", DrumRole::None},
     };
     for (const auto& [name, role] : cases) EXPECT_EQ(RoleOfInstrument(QString::fromLatin1(name)), role) << name;
 }
@@ -227,6 +229,7 @@ TEST(Hydrogen, BrokenOrForeignXmlIsRefusedWithAMessage) {
         kit.name = "antes";
         QString error;
         EXPECT_FALSE(ReadHydrogenKit(dir.path(), kit, &error)) << xml;
+        EXPECT_EQ(kit.name, "antes") << "nothing changes";
         EXPECT_TRUE(error.contains(QString::fromUtf8(message))) << error.toStdString();
     }
     QString error;
