@@ -255,13 +255,13 @@ Signal crash() {
     Signal m = metal(n, 1.45, true);
     Signal nz = noise(n, 0xC4A5u);
     Signal s(static_cast<std::size_t>(n));
-    for (std::size_t i = 0; i < s.size(); ++i) s[i] = m[i] + 0.7 * nz[i];
-    Signal low = shaped(Biquad::bandPass(3600, 1.0).run(s), [](double t) { return decay(t, 0.18); });
+    for (std::size_t i = 0; i < s.size(); ++i) s[i] = m[i] + 1.3 * nz[i];
+    Signal low = shaped(Biquad::bandPass(4000, 1.2).run(s), [](double t) { return decay(t, 0.18); });
     Signal mid = shaped(Biquad::bandPass(7000, 0.9).run(s), [](double t) { return decay(t, 0.5); });
     Signal high = shaped(Biquad::highPass(9500).run(s), [](double t) { return decay(t, 0.75); });
     mixInto(low, mid, 1.0);
     mixInto(low, high, 0.8);
-    return shaped(Biquad::highPass(1200).run(low), [](double t) { return 1 - 0.9 * decay(t, 0.004); });
+    return shaped(Biquad::highPass(1800).run(low), [](double t) { return 1 - 0.9 * decay(t, 0.004); });
 }
 
 Signal ride() {
@@ -404,15 +404,15 @@ std::vector<DemoSound> demoSounds() {
         {DrumRole::Snare, "caixa.wav", -0.8, 0.05, "0,45", snare},
         {DrumRole::Rim, "aro.wav", -3.0, 0.02, "0,55", rimShot},
         {DrumRole::Clap, "palmas.wav", -1.5, 0.06, "0,50", clap},
-        {DrumRole::HatClosed, "chimbal_fechado.wav", -4.0, 0.03, "0,45", closedHat},
-        {DrumRole::HatPedal, "chimbal_pedal.wav", -5.0, 0.03, "0,45", pedalHat},
-        {DrumRole::HatOpen, "chimbal_aberto.wav", -4.0, 0.15, "0,45", openHat},
+        {DrumRole::HatClosed, "chimbal_fechado.wav", -4.0, 0.03, "0,55", closedHat},
+        {DrumRole::HatPedal, "chimbal_pedal.wav", -5.0, 0.03, "0,55", pedalHat},
+        {DrumRole::HatOpen, "chimbal_aberto.wav", -4.0, 0.15, "0,55", openHat},
         {DrumRole::TomHigh, "tom_agudo.wav", -1.5, 0.08, "0,38", [] { return tom(196, 0.11, 0.45, 0x7011u); }},
         {DrumRole::TomMid, "tom_medio.wav", -1.2, 0.08, "0,38", [] { return tom(147, 0.14, 0.55, 0x7022u); }},
         {DrumRole::TomLow, "tom_grave.wav", -1.0, 0.1, "0,38", [] { return tom(98, 0.17, 0.65, 0x7033u); }},
         {DrumRole::Crash, "prato_ataque.wav", -3.0, 0.3, "0,40", crash},
         {DrumRole::Ride, "prato_conducao.wav", -4.5, 0.3, "0,45", ride},
-        {DrumRole::RideBell, "cupula.wav", -4.0, 0.25, "0,45", rideBell},
+        {DrumRole::RideBell, "cupula.wav", -4.0, 0.25, "0,35", rideBell},
         {DrumRole::Cowbell, "cowbell.wav", -5.0, 0.06, "0,45", cowbell},
         {DrumRole::Tambourine, "pandeirola.wav", -5.0, 0.06, "0,45", tambourine},
         {DrumRole::Shaker, "ganza.wav", -5.5, 0.03, "0,45", shaker},
