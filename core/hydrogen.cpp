@@ -289,8 +289,8 @@ QString PlainTextLine(const QString& text) {
         const auto m = it.next();
         out += t.mid(last, m.capturedStart() - last);
         bool ok = false;
-        const uint code = m.captured(2).toUInt(&ok, m.captured(1).isEmpty() ? 10 : 16);
-        if (ok && code >= 0x20 && code < 0x110000 && QChar::isPrint(static_cast<char32_t>(code))) out += QString::fromUcs4(reinterpret_cast<const char32_t*>(&code), 1);
+        const char32_t code = m.captured(2).toUInt(&ok, m.captured(1).isEmpty() ? 10 : 16);
+        if (ok && code >= 0x20 && code < 0x110000 && QChar::isPrint(code)) out += QString::fromUcs4(&code, 1);
         last = m.capturedEnd();
     }
     out += t.mid(last);
