@@ -1,6 +1,6 @@
 #include "packages.h"
 
-#include "archive.h"
+#include "ziparchive.h"
 #include "inifile.h"
 #include "prompt.h"
 #include "settings.h"

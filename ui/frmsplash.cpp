@@ -1,5 +1,6 @@
 #include "frmsplash.h"
 
+#include "demokit.h"
 #include "frmpreferencias.h"
 #include "textroutines.h"
 
@@ -93,6 +94,7 @@ void TFrmSplash::tmrDelayTimer() {
 
     SetStatus(QStringLiteral("Carregando configurações..."));
     s.LoadConfiguration();
+    ChooseDemoKit(s);
     core.KeyLines.clear();
     core.EffectNames.clear();
     core.CodecNames.clear();

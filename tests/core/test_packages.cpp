@@ -5,7 +5,7 @@
 #include "localeguard.h"
 #include "ziptools.h"
 
-#include "archive.h"
+#include "ziparchive.h"
 #include "packages.h"
 #include "textfiles.h"
 

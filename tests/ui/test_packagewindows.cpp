@@ -3,7 +3,7 @@
 #include "uifixture.h"
 #include "ziptools.h"
 
-#include "archive.h"
+#include "ziparchive.h"
 #include "frmcenter.h"
 #include "frmexportarbp.h"
 #include "frmlistapacotes.h"

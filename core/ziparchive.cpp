@@ -1,4 +1,4 @@
-#include "archive.h"
+#include "ziparchive.h"
 
 #include "textfiles.h"
 

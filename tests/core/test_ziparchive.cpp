@@ -1,7 +1,7 @@
 // The archive unit against other ZIP implementations: what it writes must
 // read back in Python's zipfile and Info-ZIP unzip, what Info-ZIP writes must
 // read here, and every broken input must end in its own clear error.
-#include "archive.h"
+#include "ziparchive.h"
 #include "ziptools.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,26 @@
+// Unpacking a Hydrogen kit archive (.h2drumkit, a gzip-compressed tar) into a
+// staging folder. The archive is untrusted: entries with "..", absolute
+// names, links and devices are refused, nothing is written outside the
+// staging folder, and the unpacked size and entry count are bounded.
+#pragma once
+
+#include <QString>
+
+namespace rimbal {
+
+struct ArchiveLimits {
+    qint64 maxBytes = qint64(2) << 30;  // all unpacked files together
+    int maxEntries = 20000;
+};
+
+// Unpacks archive into stagingFolder, which must exist. On failure error
+// holds a message for the user; what was unpacked so far stays in the
+// staging folder for the caller to remove with it.
+bool ExtractKitArchive(const QString& archive, const QString& stagingFolder, QString* error = nullptr,
+                       const ArchiveLimits& limits = {});
+
+// The drumkit.xml of an unpacked kit: in the folder itself or one folder
+// down (the first in name order). Empty when there is none.
+QString FindDrumkitXml(const QString& folder);
+
+}  // namespace rimbal
