@@ -17,6 +17,7 @@ namespace rimbal {
 class TRimbalBtn;
 class TFrmSetTecla;
 class TFrmListaTeclas;
+class TSequenceCommands;
 
 class TFrmCenter : public QMainWindow {
     Q_OBJECT
@@ -42,6 +43,15 @@ public:
     // The key definition and key list dialogs, which live as long as the window.
     TFrmSetTecla* SetTecla() const { return m_setTecla; }
     TFrmListaTeclas* ListaTeclas() const { return m_listaTeclas; }
+
+    // Key sequence commands (menu "Sequência de Teclas" and the second row of buttons).
+    void GravarSequencia1Click();
+    void PararSequencia1Click();
+    void LimparGravarSeq1Click();
+    void TocarSequencia1Click();
+    void RepetindoTocarSeq1Click();
+    void SalvarSequencia1Click();
+    void CarregarSequencia1Click();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -74,6 +84,8 @@ private:
     int m_statusTag = 0;  // 1 while the status panel shows figures
     TFrmSetTecla* m_setTecla = nullptr;
     TFrmListaTeclas* m_listaTeclas = nullptr;
+    std::unique_ptr<TSequenceCommands> m_sequence;
+    bool m_closeAfterPlayer = false;  // a close waits for the sequence player to return
 };
 
 }  // namespace rimbal
