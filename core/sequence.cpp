@@ -46,14 +46,18 @@ void SteadySequenceClock::waitUntil(TimePoint deadline, const std::function<bool
     alarm.setSingleShot(true);
     alarm.setTimerType(Qt::PreciseTimer);
     for (;;) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        // The deadline is looked at before anything else runs, so a wake is
+        // late by at most the handlers that ran in the same pass.
         if (wake && wake()) return;
         const auto left = deadline - steady_clock::now();
         if (left <= steady_clock::duration::zero()) return;
         // Timers count whole milliseconds: sleep until the last one, then
         // keep the loop turning for the rest.
         const auto whole = duration_cast<milliseconds>(left);
-        if (whole.count() == 0) continue;
+        if (whole.count() == 0) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents);
+            continue;
+        }
         alarm.start(whole);
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
