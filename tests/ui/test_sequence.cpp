@@ -47,18 +47,25 @@ protected:
     }
     void trigger(TFrmCenter& w, const char* item) { child<QAction>(&w, item)->trigger(); }
     void click(TFrmCenter& w, const char* button) { QTest::mouseClick(child<TRimbalBtn>(&w, button), Qt::LeftButton); }
+    // The program started with keys A, S, D on the driven clock, its window shown.
+    std::unique_ptr<TFrmCenter> open() {
+        preparePackage(3);
+        if (!runStartup()) return nullptr;
+        ctx->sequence.SetClock(&clock);
+        auto w = std::make_unique<TFrmCenter>(*ctx);
+        w->show();
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(w.get()));
+        QTest::qWait(20);
+        return w;
+    }
 
     FakeClock clock;
 };
 
 TEST_F(SequenceWindow, RecordPlaySaveClearAndLoadThroughMenusAndButtons) {
-    preparePackage(3);
-    ASSERT_TRUE(runStartup());
-    ctx->sequence.SetClock(&clock);
-    TFrmCenter w(*ctx);
-    w.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-    QTest::qWait(20);
+    const auto window = open();
+    ASSERT_TRUE(window);
+    TFrmCenter& w = *window;
     EXPECT_EQ(rowOf(w), "10000001");
     EXPECT_EQ(buttonsOf(w), "10000");
 
@@ -139,12 +146,9 @@ TEST_F(SequenceWindow, RecordPlaySaveClearAndLoadThroughMenusAndButtons) {
 
 // A recording stopped while the sequence plays leaves a way to stop the playback.
 TEST_F(SequenceWindow, PlaybackKeepsItsStopCommandWhenARecordingOverItEnds) {
-    preparePackage(2);
-    ASSERT_TRUE(runStartup());
-    ctx->sequence.SetClock(&clock);
-    TFrmCenter w(*ctx);
-    w.show();
-    QTest::qWait(20);
+    const auto window = open();
+    ASSERT_TRUE(window);
+    TFrmCenter& w = *window;
     ctx->sequence.SequenceText = "65*100*83*100*65*100*";
     w.PararSequencia1Click();  // the stop row, with a text
     int waits = 0;
@@ -166,12 +170,9 @@ TEST_F(SequenceWindow, PlaybackKeepsItsStopCommandWhenARecordingOverItEnds) {
 }
 
 TEST_F(SequenceWindow, ClosingWhilePlayingEndsThePlayerBeforeTheEngine) {
-    preparePackage(3);
-    ASSERT_TRUE(runStartup());
-    ctx->sequence.SetClock(&clock);
-    TFrmCenter w(*ctx);
-    w.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    const auto window = open();
+    ASSERT_TRUE(window);
+    TFrmCenter& w = *window;
     ctx->sequence.SequenceText = "65*100*83*100*68*100*";
     ctx->sequence.RepeatSequence = true;
     bool engineDuringClose = false;
