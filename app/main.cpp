@@ -4,11 +4,15 @@
 #include "frmcenter.h"
 #include "frmsplash.h"
 #include "qtprompt.h"
+#include "render.h"
 
 #include <QApplication>
 #include <QFont>
 
 int main(int argc, char** argv) {
+    // Rendering needs no window and no audio device.
+    if (rimbal::IsRenderCommand(argc, argv)) return rimbal::RenderCommand(argc, argv);
+
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(pictures);
     QApplication::setApplicationName(QStringLiteral("Rimbal 2"));

@@ -1,5 +1,8 @@
-// Sound core speed: a key press on a full table, and building a package's sounds.
+// Sound core speed: a key press on a full table, building a package's sounds,
+// recording a key into a sequence and rendering a sequence to WAV.
 #include "scriptedprompt.h"
+#include "sequence.h"
+#include "sequencerender.h"
 #include "settings.h"
 #include "soundcore.h"
 
@@ -105,6 +108,50 @@ void BM_SaveEditedKeyFullTable(benchmark::State& state) {
     p.core.ReleaseSounds(false);
 }
 BENCHMARK(BM_SaveEditedKeyFullTable)->Unit(benchmark::kMicrosecond);
+
+// The recording step of a key press (the last key of a full table, so the
+// whole table is scanned): interval, check, append. No file access.
+void BM_RecordKey(benchmark::State& state) {
+    Package p;
+    p.core.CreateSounds(false);
+    rimbal::Sequence seq(p.core, p.prompt);
+    seq.StartRecording();
+    const auto last = static_cast<std::uint16_t>(0x200 + 63);
+    for (auto _ : state) {
+        seq.RecordKey(last);
+        if (seq.SequenceText.size() > 64 * 1024 * 1024) {
+            state.PauseTiming();
+            seq.Clear();
+            seq.StartRecording();
+            state.ResumeTiming();
+        }
+    }
+    if (!p.prompt.asked.isEmpty()) state.SkipWithError("a prompt was raised");
+    p.core.ReleaseSounds(false);
+}
+BENCHMARK(BM_RecordKey);
+
+// A 60-second sequence of a 64-key package at 10 keys per second, rendered
+// to a WAV file on the null output.
+void BM_RenderSequence60s(benchmark::State& state) {
+    Package p;
+    p.settings.ID_Output_Rate_Freq = 0;  // 48 kHz
+    p.core.CreateSounds(false);
+    QString text;
+    for (int i = 0; i < 600; ++i) text += QStringLiteral("%1*100*").arg(0x200 + i % 64);
+    const QString out = p.dir.filePath(QStringLiteral("out.wav"));
+    double audioSeconds = 0;
+    for (auto _ : state) {
+        rimbal::RenderResult r;
+        QString error;
+        if (!rimbal::RenderSequence(p.core, text, out, r, error)) state.SkipWithError(error.toUtf8().constData());
+        audioSeconds += static_cast<double>(r.frames) / r.rate;
+    }
+    state.counters["audio_s"] = audioSeconds / static_cast<double>(state.iterations());
+    state.counters["audio_s_per_cpu_s"] = benchmark::Counter(audioSeconds, benchmark::Counter::kIsRate);
+    p.core.ReleaseSounds(false);
+}
+BENCHMARK(BM_RenderSequence60s)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 }  // namespace
 

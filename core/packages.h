@@ -4,6 +4,8 @@
 // GUI thread; long work reports progress and keeps the windows painted.
 #pragma once
 
+#include "ziparchive.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -17,8 +19,6 @@ class Prompt;
 class Settings;
 class SoundCore;
 
-// The fixed password of package and sequence archives.
-inline const QByteArray kArchivePassword = QByteArrayLiteral("Vazevaz Izize Vozo");
 inline const QByteArray kPackageComment = QByteArrayLiteral("Pacote de sons do Rimbal\r\n>>> www.rimbal.com.br");
 
 struct PackageInfo {

@@ -90,6 +90,14 @@ bool ArchiveWriter::write(const Progress& progress) {
     errorText_.clear();
     // libzip deletes the target when an archive ends up without entries.
     if (items_.isEmpty()) return fail(ArchiveError::Invalid, QStringLiteral("Nenhuma entrada para gravar."));
+    if (comment_.size() > 0xFFFF)
+        return fail(ArchiveError::Invalid, QStringLiteral("O comentário do arquivo passa de 65535 bytes."));
+    if (!isAscii(comment_)) {
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString decoded = utf8.decode(comment_);
+        if (utf8.hasError() || decoded.isEmpty())
+            return fail(ArchiveError::Invalid, QStringLiteral("O comentário do arquivo não está em UTF-8."));
+    }
     QSet<QString> names;
     for (const Item& it : items_) {
         if (it.name.isEmpty() || names.contains(it.name))

@@ -14,6 +14,10 @@ struct zip;
 
 namespace rimbal {
 
+// The program's own archives (sound packages and key sequences) share one
+// fixed password, so that files travel between installations.
+inline const QByteArray kArchivePassword = QByteArrayLiteral("Vazevaz Izize Vozo");
+
 enum class ArchiveError {
     None,
     Open,           // the file cannot be opened (missing, no permission)
@@ -38,7 +42,8 @@ public:
     explicit ArchiveWriter(QString target);
 
     void setPassword(const QByteArray& password) { password_ = password; }
-    // Raw bytes: the archive comment has no declared text encoding.
+    // Stored as given; libzip takes only ASCII or UTF-8 and at most 65535
+    // bytes, so write() refuses anything else instead of failing inside it.
     void setComment(const QByteArray& comment) { comment_ = comment; }
     void setLevel(int level) { level_ = level; }  // 1 to 9; 6 by default
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "prompt.h"
+#include "sequence.h"
 #include "settings.h"
 #include "soundcore.h"
 
@@ -17,12 +18,13 @@
 namespace rimbal {
 
 struct AppContext {
-    AppContext(const QString& appDir, Prompt& p, LogView& l) : settings(appDir), prompt(p), log(l), core(settings, p, l) {}
+    AppContext(const QString& appDir, Prompt& p, LogView& l) : settings(appDir), prompt(p), log(l), core(settings, p, l), sequence(core, p) {}
 
     Settings settings;
     Prompt& prompt;
     LogView& log;
     SoundCore core;
+    Sequence sequence;
     bool StartupOk = true;
 
     // Fixed for the program; tests change them to run quickly and headless.

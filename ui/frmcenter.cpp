@@ -8,6 +8,7 @@
 #include "packagecommands.h"
 #include "paintcanais.h"
 #include "rimbalbtn.h"
+#include "sequencecommands.h"
 #include "textroutines.h"
 #include "vkeys.h"
 
@@ -25,6 +26,8 @@
 #include <QPainter>
 #include <QScreen>
 #include <QScrollArea>
+
+#include <tuple>
 
 namespace rimbal {
 
@@ -92,6 +95,27 @@ TFrmCenter::TFrmCenter(AppContext& ctx, QWidget* parent)
     connect(m_ui->ImportarPacote1, &QAction::triggered, this, [this] { ImportarPacote1Click(m_ctx, *this); });
     connect(m_ui->GerenciarPacotes1, &QAction::triggered, this, [this] { GerenciarPacotes1Click(m_ctx, *this); });
     connect(m_ui->ImportarTeclas1, &QAction::triggered, this, [this] { ImportarTeclas1Click(m_ctx, *this); });
+
+    m_sequence = std::make_unique<TSequenceCommands>(
+        ctx.sequence, ctx.prompt, ctx.settings.AppDir,
+        TSequenceCommands::Items{m_ui->GravarSequencia1, m_ui->PararSequencia1, m_ui->LimparGravarSeq1,
+                                 m_ui->TocarSequencia1, m_ui->PararTocarSeq1, m_ui->RepetindoTocarSeq1,
+                                 m_ui->SalvarSequencia1, m_ui->CarregarSequencia1},
+        [this] { UpdateButtons(); });
+    using Handler = void (TFrmCenter::*)();
+    const std::tuple<QAction*, TRimbalBtn*, Handler> sequenceCommands[] = {
+        {m_ui->GravarSequencia1, m_ui->BtnRec2, &TFrmCenter::GravarSequencia1Click},
+        {m_ui->PararSequencia1, m_ui->BtnStop2, &TFrmCenter::PararSequencia1Click},
+        {m_ui->PararTocarSeq1, nullptr, &TFrmCenter::PararSequencia1Click},
+        {m_ui->LimparGravarSeq1, m_ui->BtnNew2, &TFrmCenter::LimparGravarSeq1Click},
+        {m_ui->TocarSequencia1, m_ui->BtnPlay2, &TFrmCenter::TocarSequencia1Click},
+        {m_ui->RepetindoTocarSeq1, nullptr, &TFrmCenter::RepetindoTocarSeq1Click},
+        {m_ui->SalvarSequencia1, m_ui->BtnSave2, &TFrmCenter::SalvarSequencia1Click},
+        {m_ui->CarregarSequencia1, nullptr, &TFrmCenter::CarregarSequencia1Click}};
+    for (const auto& [item, button, handler] : sequenceCommands) {
+        connect(item, &QAction::triggered, this, handler);
+        if (button) connect(button, &TRimbalBtn::clicked, this, handler);
+    }
 
     FormCreate();
     qApp->installEventFilter(this);
@@ -180,7 +204,21 @@ bool TFrmCenter::eventFilter(QObject* watched, QEvent* event) {
 
 void TFrmCenter::FormKeyDown(std::uint16_t key) {
     if (key == 0) return;
+    m_ctx.sequence.RecordKey(key);
     m_ctx.core.PlayKey(key);
+}
+
+void TFrmCenter::GravarSequencia1Click() { m_sequence->GravarSequencia1Click(); }
+void TFrmCenter::PararSequencia1Click() { m_sequence->PararSequencia1Click(); }
+void TFrmCenter::LimparGravarSeq1Click() { m_sequence->LimparGravarSeq1Click(); }
+void TFrmCenter::RepetindoTocarSeq1Click() { m_sequence->RepetindoTocarSeq1Click(); }
+void TFrmCenter::SalvarSequencia1Click() { m_sequence->SalvarSequencia1Click(); }
+void TFrmCenter::CarregarSequencia1Click() { m_sequence->CarregarSequencia1Click(); }
+
+void TFrmCenter::TocarSequencia1Click() {
+    m_sequence->TocarSequencia1Click();
+    // A close asked for while the player ran is carried out now that it has returned.
+    if (m_closeAfterPlayer) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void TFrmCenter::TimerInfoTimer() { m_ctx.core.PlayCount = 0; }
@@ -350,6 +388,14 @@ void TFrmCenter::Sobre1Click() {
 }
 
 void TFrmCenter::closeEvent(QCloseEvent* event) {
+    // The player runs further down this call stack: it must end before the
+    // engine goes, so the close waits for it.
+    if (!m_closed && m_ctx.sequence.IsPlaying()) {
+        m_ctx.sequence.Abort();
+        m_closeAfterPlayer = true;
+        event->ignore();
+        return;
+    }
     if (!m_closed) {
         FormCloseQuery();
         FormClose();

@@ -18,6 +18,7 @@ class BannerDownload;
 class TRimbalBtn;
 class TFrmSetTecla;
 class TFrmListaTeclas;
+class TSequenceCommands;
 
 class TFrmCenter : public QMainWindow {
     Q_OBJECT
@@ -45,6 +46,15 @@ public:
     // The key definition and key list dialogs, which live as long as the window.
     TFrmSetTecla* SetTecla() const { return m_setTecla; }
     TFrmListaTeclas* ListaTeclas() const { return m_listaTeclas; }
+
+    // Key sequence commands (menu "Sequência de Teclas" and the second row of buttons).
+    void GravarSequencia1Click();
+    void PararSequencia1Click();
+    void LimparGravarSeq1Click();
+    void TocarSequencia1Click();
+    void RepetindoTocarSeq1Click();
+    void SalvarSequencia1Click();
+    void CarregarSequencia1Click();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -82,6 +92,8 @@ private:
     TFrmListaTeclas* m_listaTeclas = nullptr;
     BannerDownload* m_banner = nullptr;
     bool m_bannerTried = false;
+    std::unique_ptr<TSequenceCommands> m_sequence;
+    bool m_closeAfterPlayer = false;  // a close waits for the sequence player to return
 };
 
 }  // namespace rimbal

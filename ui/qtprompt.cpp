@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 namespace rimbal {
 
 Prompt::Button QtPrompt::message(const QString& caption, const QString& text, Icon icon, int buttons) {
@@ -36,10 +38,18 @@ Prompt::Button QtPrompt::message(const QString& caption, const QString& text, Ic
 }
 
 bool QtPrompt::input(const QString& caption, const QString& label, QString& value) {
-    bool ok = false;
-    const QString v = QInputDialog::getText(QApplication::activeWindow(), caption, label, QLineEdit::Normal, value, &ok);
-    if (ok) value = v;
-    return ok;
+    QInputDialog box(QApplication::activeWindow());
+    box.setWindowTitle(caption);
+    box.setLabelText(label);
+    box.setTextValue(value);
+    box.setOkButtonText(QStringLiteral("OK"));
+    box.setCancelButtonText(QStringLiteral("Cancelar"));
+    // Wide enough for its caption beside the title bar's buttons.
+    box.adjustSize();
+    box.resize(std::max({box.width(), 300, box.fontMetrics().horizontalAdvance(caption) + 160}), box.height());
+    if (box.exec() != QDialog::Accepted) return false;
+    value = box.textValue();
+    return true;
 }
 
 QString QtPrompt::openFile(const QString& caption, const QString& folder, const QString& filter) {

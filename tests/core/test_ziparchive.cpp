@@ -273,4 +273,32 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
     EXPECT_FALSE(r.extract(7, path(QStringLiteral("none.out"))));
 }
 
+// libzip takes only ASCII or UTF-8 comments of at most 65535 bytes: anything
+// else is refused with its reason, before a temporary file exists.
+TEST_F(ArchiveTest, CommentsLibzipCannotStoreAreRefusedClearly) {
+    struct Case {
+        QByteArray comment;
+        bool ok;
+        const char* reason;
+    };
+    const std::vector<Case> cases{
+        {"Sequ\xEAncia de sons", false, "UTF-8"},       // Windows-1252
+        {QByteArray(70000, 'x'), false, "65535"},      // would be cut to its low 16 bits
+        {"Sequ\xC3\xAAncia de sons\r\n>>> x", true, ""},
+    };
+    for (const Case& c : cases) {
+        ArchiveWriter w(path(QStringLiteral("c.zip")));
+        w.setComment(c.comment);
+        w.addData(QStringLiteral("a.txt"), "a");
+        EXPECT_EQ(w.write(), c.ok) << c.reason;
+        EXPECT_TRUE(w.errorText().contains(QString::fromLatin1(c.reason))) << w.errorText().toStdString();
+        if (c.ok) {
+            ArchiveReader r;
+            ASSERT_TRUE(r.open(path(QStringLiteral("c.zip"))));
+            EXPECT_EQ(r.comment(), c.comment);
+        }
+    }
+    EXPECT_EQ(listing(), QStringList{QStringLiteral("c.zip")});
+}
+
 }  // namespace

@@ -1,0 +1,12 @@
+// The command line render of a key sequence to a WAV file: no window and no
+// audio device.
+#pragma once
+
+namespace rimbal {
+
+// True when the arguments ask for a render (--render-sequence).
+bool IsRenderCommand(int argc, char** argv);
+// Runs it; the exit status (0 done, 1 failed).
+int RenderCommand(int argc, char** argv);
+
+}  // namespace rimbal
