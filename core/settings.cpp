@@ -62,6 +62,7 @@ void Settings::LoadConfiguration() {
     UseEffects = readBool(ini, "UseEffects", true);
     PackPath = NormalizePackPath(ini.value(kSection, QStringLiteral("PackPath")).value_or(QStringLiteral("Pacotes\\")).left(2047));
     PackName = ini.value(kSection, QStringLiteral("PackName")).value_or(QString()).left(2047);
+    Midi_Input = ini.value(kSection, QStringLiteral("Midi_Input")).value_or(QString()).left(2047);
 }
 
 bool Settings::SaveConfiguration(QString* error) const {
@@ -85,6 +86,7 @@ bool Settings::SaveConfiguration(QString* error) const {
     ini.setValue(kSection, QStringLiteral("UseEffects"), flag(UseEffects));
     ini.setValue(kSection, QStringLiteral("PackPath"), RelativeForm(PackPath));
     ini.setValue(kSection, QStringLiteral("PackName"), PackName);
+    ini.setValue(kSection, QStringLiteral("Midi_Input"), Midi_Input);
     return WriteTextLines(iniPath_, ini.lines(), error);
 }
 

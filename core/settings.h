@@ -51,6 +51,7 @@ public:
     bool UseEffects = true;
     QString PackPath;
     QString PackName;
+    QString Midi_Input;  // MIDI input port by name; empty = none
 
     QString AppDir;
     bool StartingUp = false;

@@ -2,6 +2,7 @@
 // preview record, result checks, playing and adding keys. GUI thread only.
 #pragma once
 
+#include "midimap.h"
 #include "prompt.h"
 #include "settings.h"
 
@@ -83,7 +84,8 @@ public:
 
     // ---- playing ----
     bool IsChannelPlaying(rb::Channel channel);
-    void PlayKey(std::uint16_t key);
+    // volumeFactor scales the key's volume for this play only (a MIDI velocity).
+    void PlayKey(std::uint16_t key, float volumeFactor = 1.0f);
 
     // ---- adding ----
     bool AddKeySound(TAG_SOUND_DATA definition, bool editing, int index);
@@ -115,6 +117,7 @@ public:
     int KeyCount = 0;
     TAG_SOUND_DATA PendingKey;
     std::uint32_t PlayCount = 0;
+    MidiMap NoteMap;  // the package's MIDI notes, loaded with its sounds
 
     static const QString kDefaultPackage;
     static const QString kContact;
