@@ -2,6 +2,7 @@
 // windows: settings, the sound core, and the ways to ask and tell the user.
 #pragma once
 
+#include "midiinput.h"
 #include "prompt.h"
 #include "settings.h"
 #include "soundcore.h"
@@ -13,12 +14,13 @@
 namespace rimbal {
 
 struct AppContext {
-    AppContext(const QString& appDir, Prompt& p, LogView& l) : settings(appDir), prompt(p), log(l), core(settings, p, l) {}
+    AppContext(const QString& appDir, Prompt& p, LogView& l) : settings(appDir), prompt(p), log(l), core(settings, p, l), midi(core) {}
 
     Settings settings;
     Prompt& prompt;
     LogView& log;
     SoundCore core;
+    MidiInput midi;
     bool StartupOk = true;
 
     // Fixed for the program; tests change them to run quickly and headless.

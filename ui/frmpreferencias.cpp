@@ -1,6 +1,7 @@
 #include "frmpreferencias.h"
 
 #include "frmcenter.h"
+#include "midichoice.h"
 
 #include "ui_FrmPreferencias.h"
 
@@ -45,6 +46,12 @@ TFrmPreferencias::TFrmPreferencias(AppContext& ctx, TFrmCenter* mainWindow, QWid
     option(m_ui->Check_Animacao, wShowAnimation, false);
     option(m_ui->Check_SemEfeitos, wUseEffects, true);
     connect(m_ui->BtnSelPastaPac, &QPushButton::clicked, this, &TFrmPreferencias::BtnSelPastaPacClick);
+    m_midi = std::make_unique<MidiChoice>(m_ui->TabSheet3);
+    connect(m_midi->combo(), &QComboBox::activated, this, [this] {
+        if (m_filling || m_midi->Chosen() == wMidiInput) return;
+        wMidiInput = m_midi->Chosen();
+        OptionsChanged = true;
+    });
     resize(470, 400);
 }
 
@@ -78,6 +85,8 @@ void TFrmPreferencias::FormShow() {
     wShowStatus = s.ShowStatus;
     wShowAnimation = s.ShowAnimation;
     wUseEffects = s.UseEffects;
+    wMidiInput = s.Midi_Input;
+    m_midi->Fill(MidiInput::Ports(), wMidiInput);
 
     {
         const QSignalBlocker block(m_ui->List_Outputs);
@@ -228,6 +237,7 @@ void TFrmPreferencias::FormClose() {
     s.ShowAnimation = wShowAnimation;
     s.UseEffects = wUseEffects;
     if (wPackPath != s.PackPath) s.PackPath = s.NormalizePackPath(wPackPath);
+    s.Midi_Input = wMidiInput;
     QString error;
     if (!s.SaveConfiguration(&error)) {
         // Nothing is applied when the settings cannot be kept.
@@ -236,6 +246,13 @@ void TFrmPreferencias::FormClose() {
         return;
     }
     if (m_main) m_main->PaintCanaisPaint();
+    // The chosen MIDI port opens at once, also one that was missing at start;
+    // the engine goes on playing. During start-up the main window opens it.
+    if (s.Midi_Input != m_ctx.midi.PortName() && !s.StartingUp) {
+        QString midiError;
+        if (!m_ctx.midi.Open(s.Midi_Input, &midiError))
+            m_ctx.prompt.message(QStringLiteral("Erro"), midiError, Prompt::Icon::Error, Prompt::Ok);
+    }
     if (DriversChanged) {
         core.CheckResult(rb::System_SetDriver(core.SoundSystem, s.ID_Driver_Playback));
         core.CheckResult(rb::System_SetRecordDriver(core.SoundSystem, s.ID_Driver_Record));

@@ -14,6 +14,7 @@ namespace Ui { class FrmPreferencias; }
 namespace rimbal {
 
 class TFrmCenter;
+class MidiChoice;
 
 class TFrmPreferencias : public QDialog {
     Q_OBJECT
@@ -53,6 +54,8 @@ private:
     int wPlaybackCount = 0, wRecordCount = 0;
     QString wPackPath;
     bool wShowChannels = true, wShowStatus = true, wShowAnimation = false, wUseEffects = true;
+    std::unique_ptr<MidiChoice> m_midi;
+    QString wMidiInput;
 };
 
 }  // namespace rimbal

@@ -1,6 +1,7 @@
 // MIDI notes play the key table: the note map, the velocity rule, note-offs
 // of looping keys, and the real path through a JACK server.
 #include "corefixture.h"
+#include "jackserver.h"
 
 #include "midiinput.h"
 #include "midimap.h"
@@ -11,8 +12,6 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
-#include <QProcess>
-#include <QStandardPaths>
 
 #include <cmath>
 #include <initializer_list>
@@ -201,28 +200,11 @@ class MidiJack : public Midi {
 protected:
     void SetUp() override {
         Midi::SetUp();
-        const QString jackd = QStandardPaths::findExecutable("jackd");
-        const QString wait = QStandardPaths::findExecutable("jack_wait");
-        if (jackd.isEmpty() || wait.isEmpty()) GTEST_SKIP() << "JACK is not installed";
-        server = QStringLiteral("rbtest-%1").arg(QCoreApplication::applicationPid());
-        qputenv("JACK_DEFAULT_SERVER", server.toUtf8());
-        qputenv("JACK_NO_START_SERVER", "1");
-        jack.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        jack.setStandardOutputFile(QProcess::nullDevice());
-        jack.start(jackd, {"-n", server, "-r", "-d", "dummy", "-r", "48000", "-p", "128"});
-        if (!jack.waitForStarted(3000)) GTEST_SKIP() << "jackd does not start here";
-        QProcess probe;
-        probe.start(wait, {"-s", server, "-w", "-t", "10"});
-        if (!probe.waitForFinished(15000) || probe.exitCode() != 0 || jack.state() != QProcess::Running)
-            GTEST_SKIP() << "the JACK server does not run here";
+        QString why;
+        if (!jack.start(&why)) GTEST_SKIP() << why.toStdString();
     }
     void TearDown() override {
         midi->Close();
-        if (jack.state() != QProcess::NotRunning) {
-            jack.terminate();
-            if (!jack.waitForFinished(5000)) jack.kill();
-            jack.waitForFinished(2000);
-        }
         Midi::TearDown();
     }
     // Waits until the count of plays reaches n.
@@ -232,8 +214,7 @@ protected:
         return core->PlayCount >= n;
     }
 
-    QString server;
-    QProcess jack;
+    JackServer jack;
 };
 
 TEST_F(MidiJack, PadsPlayThroughAJackServer) {
