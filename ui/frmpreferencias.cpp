@@ -48,8 +48,10 @@ TFrmPreferencias::TFrmPreferencias(AppContext& ctx, TFrmCenter* mainWindow, QWid
     connect(m_ui->BtnSelPastaPac, &QPushButton::clicked, this, &TFrmPreferencias::BtnSelPastaPacClick);
     m_midi = std::make_unique<MidiChoice>(m_ui->TabSheet3);
     connect(m_midi->combo(), &QComboBox::activated, this, [this] {
-        if (m_filling || m_midi->Chosen() == wMidiInput) return;
+        if (m_filling) return;
+        // Picking the same port again counts: a pad plugged in again needs it opened anew.
         wMidiInput = m_midi->Chosen();
+        m_midiPicked = true;
         OptionsChanged = true;
     });
     resize(470, 400);
@@ -248,7 +250,7 @@ void TFrmPreferencias::FormClose() {
     if (m_main) m_main->PaintCanaisPaint();
     // The chosen MIDI port opens at once, also one that was missing at start;
     // the engine goes on playing. During start-up the main window opens it.
-    if (s.Midi_Input != m_ctx.midi.PortName() && !s.StartingUp) {
+    if ((m_midiPicked || s.Midi_Input != m_ctx.midi.PortName()) && !s.StartingUp) {
         QString midiError;
         if (!m_ctx.midi.Open(s.Midi_Input, &midiError))
             m_ctx.prompt.message(QStringLiteral("Erro"), midiError, Prompt::Icon::Error, Prompt::Ok);

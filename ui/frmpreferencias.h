@@ -56,6 +56,7 @@ private:
     bool wShowChannels = true, wShowStatus = true, wShowAnimation = false, wUseEffects = true;
     std::unique_ptr<MidiChoice> m_midi;
     QString wMidiInput;
+    bool m_midiPicked = false;
 };
 
 }  // namespace rimbal

@@ -120,8 +120,15 @@ TEST_F(MidiProgram, DriverPageChoosesThePortByNameAndOpensItAtOnce) {
     for (int i = 0; i < 300 && ctx->core.PlayCount == 0; ++i) QTest::qWait(10);
     EXPECT_EQ(ctx->core.PlayCount, 1u) << "a pad plays through the port chosen";
 
+    // Unplugged and plugged in again: picking the port again opens it anew.
+    out.closePort();
+    out.openVirtualPort("pads");
+    choose(port);
+    out.sendMessage(&m);
+    for (int i = 0; i < 300 && ctx->core.PlayCount < 2; ++i) QTest::qWait(10);
+    EXPECT_EQ(ctx->core.PlayCount, 2u) << "the pad plays again";
+
     // Unplugged, the choice stays listed and chosen; "(nenhuma)" turns MIDI off.
-    ctx->midi.Close();
     out.closePort();
     items.clear();
     choose("(nenhuma)", &items);
