@@ -56,13 +56,13 @@ void Settings::LoadConfiguration() {
     ID_Output_Snd_Format = readInt(ini, "ID_Output_Snd_Format", 0);
     ID_Output_Channel = readInt(ini, "ID_Output_Channel", 0);
     FirstRun = readBool(ini, "FirstRun", true);
+    Midi_Input = ini.value(kSection, QStringLiteral("Midi_Input")).value_or(QString()).left(2047);
     ShowChannels = readBool(ini, "ShowChannels", true);
     ShowStatus = readBool(ini, "ShowStatus", true);
     ShowAnimation = readBool(ini, "ShowAnimation", false);
     UseEffects = readBool(ini, "UseEffects", true);
     PackPath = NormalizePackPath(ini.value(kSection, QStringLiteral("PackPath")).value_or(QStringLiteral("Pacotes\\")).left(2047));
     PackName = ini.value(kSection, QStringLiteral("PackName")).value_or(QString()).left(2047);
-    Midi_Input = ini.value(kSection, QStringLiteral("Midi_Input")).value_or(QString()).left(2047);
 }
 
 bool Settings::SaveConfiguration(QString* error) const {

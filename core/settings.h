@@ -49,9 +49,9 @@ public:
     bool ShowStatus = true;
     bool ShowAnimation = false;
     bool UseEffects = true;
+    QString Midi_Input;  // MIDI input port by name; empty = none
     QString PackPath;
     QString PackName;
-    QString Midi_Input;  // MIDI input port by name; empty = none
 
     QString AppDir;
     bool StartingUp = false;

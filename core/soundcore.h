@@ -115,9 +115,9 @@ public:
     std::array<TAG_SOUND_DATA, kMaxKeys> KeySounds{};
     QStringList KeyLines;
     int KeyCount = 0;
+    MidiMap NoteMap;  // the package's MIDI notes, loaded with its sounds
     TAG_SOUND_DATA PendingKey;
     std::uint32_t PlayCount = 0;
-    MidiMap NoteMap;  // the package's MIDI notes, loaded with its sounds
 
     static const QString kDefaultPackage;
     static const QString kContact;

@@ -6,10 +6,10 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libgl-dev
-  librtaudio-dev librtmidi-dev libsndfile1-dev libsoxr-dev libtag1-dev libzip-dev zlib1g-dev
+  librtaudio-dev libsndfile1-dev libsoxr-dev libtag1-dev libzip-dev zlib1g-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils
-  jackd2
+  librtmidi-dev jackd2
   xvfb xdotool
   zip unzip python3
 )

@@ -1,7 +1,7 @@
 #include "frmpreferencias.h"
 
-#include "frmcenter.h"
 #include "midichoice.h"
+#include "frmcenter.h"
 
 #include "ui_FrmPreferencias.h"
 
@@ -30,6 +30,14 @@ TFrmPreferencias::TFrmPreferencias(AppContext& ctx, TFrmCenter* mainWindow, QWid
         wRecord = row;
         DriversChanged = true;
     });
+    m_midi = std::make_unique<MidiChoice>(m_ui->TabSheet3);
+    connect(m_midi->combo(), &QComboBox::activated, this, [this] {
+        if (m_filling) return;
+        // Picking the same port again counts: a pad plugged in again needs it opened anew.
+        wMidiInput = m_midi->Chosen();
+        m_midiPicked = true;
+        OptionsChanged = true;
+    });
     connect(m_ui->cb_sformat, &QComboBox::activated, this, [this](int i) { qualityChanged(wFormat, i); });
     connect(m_ui->cb_ratefreq, &QComboBox::activated, this, [this](int i) { qualityChanged(wRate, i); });
     connect(m_ui->cb_outputchannel, &QComboBox::activated, this, [this](int i) { qualityChanged(wChannel, i); });
@@ -46,14 +54,6 @@ TFrmPreferencias::TFrmPreferencias(AppContext& ctx, TFrmCenter* mainWindow, QWid
     option(m_ui->Check_Animacao, wShowAnimation, false);
     option(m_ui->Check_SemEfeitos, wUseEffects, true);
     connect(m_ui->BtnSelPastaPac, &QPushButton::clicked, this, &TFrmPreferencias::BtnSelPastaPacClick);
-    m_midi = std::make_unique<MidiChoice>(m_ui->TabSheet3);
-    connect(m_midi->combo(), &QComboBox::activated, this, [this] {
-        if (m_filling) return;
-        // Picking the same port again counts: a pad plugged in again needs it opened anew.
-        wMidiInput = m_midi->Chosen();
-        m_midiPicked = true;
-        OptionsChanged = true;
-    });
     resize(470, 400);
 }
 
