@@ -14,13 +14,12 @@
 namespace rimbal {
 
 struct AppContext {
-    AppContext(const QString& appDir, Prompt& p, LogView& l) : settings(appDir), prompt(p), log(l), core(settings, p, l), midi(core) {}
+    AppContext(const QString& appDir, Prompt& p, LogView& l) : settings(appDir), prompt(p), log(l), core(settings, p, l) {}
 
     Settings settings;
     Prompt& prompt;
     LogView& log;
     SoundCore core;
-    MidiInput midi;
     bool StartupOk = true;
 
     // Fixed for the program; tests change them to run quickly and headless.
@@ -37,6 +36,9 @@ struct AppContext {
         }
         return Settings::OutputTypeFor(idDriverOutput, type);
     }
+
+    // Declared last: it closes its port before anything it plays goes away.
+    MidiInput midi{core};
 };
 
 }  // namespace rimbal
