@@ -200,6 +200,7 @@ void SoundCore::CreateSounds(bool withRecordBuffer) {
         LogResult(rb::System_CreateSound(SoundSystem, nullptr, rb::MODE_OPENUSER | rb::MODE_SOFTWARE | rb::MODE_2D,
                                          &info, &RecordSound));
     }
+    NoteMap.LoadForPackage(settings_.PackName.isEmpty() ? QString() : PackageFolder(), ErrorLog);
     ShowErrorLog(QStringLiteral("Erros ao criar sons"));
 }
 

@@ -13,7 +13,7 @@ bool SoundCore::IsChannelPlaying(rb::Channel channel) {
     return r == rb::OK && playing;
 }
 
-void SoundCore::PlayKey(std::uint16_t key) {
+void SoundCore::PlayKey(std::uint16_t key, float volumeFactor) {
     const bool routeEffects = (settings_.SoundMode & rb::MODE_SOFTWARE) && settings_.UseEffects;
     const int count = ScanCount();
     for (int i = 0; i < count; ++i) {
@@ -28,7 +28,7 @@ void SoundCore::PlayKey(std::uint16_t key) {
             rb::Channel& ch = r.channels[static_cast<std::size_t>(slot)];
             // Started paused, so it never sounds with the wrong settings.
             CheckResult(rb::System_PlaySound(SoundSystem, rb::CHANNEL_FREE, r.sound, true, &ch));
-            CheckResult(rb::Channel_SetVolume(ch, r.volume));
+            CheckResult(rb::Channel_SetVolume(ch, r.volume * volumeFactor));
             if (routeEffects) CheckResult(rb::Channel_SetChannelGroup(ch, r.group));
             CheckResult(rb::Channel_SetPaused(ch, false));
             ++PlayCount;

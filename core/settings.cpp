@@ -57,6 +57,7 @@ void Settings::LoadConfiguration() {
     ID_Output_Snd_Format = readInt(ini, "ID_Output_Snd_Format", 0);
     ID_Output_Channel = readInt(ini, "ID_Output_Channel", 0);
     FirstRun = readBool(ini, "FirstRun", true);
+    Midi_Input = ini.value(kSection, QStringLiteral("Midi_Input")).value_or(QString()).left(2047);
     ShowChannels = readBool(ini, "ShowChannels", true);
     ShowStatus = readBool(ini, "ShowStatus", true);
     ShowAnimation = readBool(ini, "ShowAnimation", false);
@@ -108,6 +109,7 @@ bool Settings::SaveConfiguration(QString* error) const {
     ini.setValue(kSection, QStringLiteral("UseEffects"), flag(UseEffects));
     ini.setValue(kSection, QStringLiteral("PackPath"), RelativeForm(PackPath));
     ini.setValue(kSection, QStringLiteral("PackName"), PackName);
+    ini.setValue(kSection, QStringLiteral("Midi_Input"), Midi_Input);
     return WriteTextLines(iniPath_, ini.lines(), error);
 }
 

@@ -54,6 +54,7 @@ public:
     bool ShowStatus = true;
     bool ShowAnimation = false;
     bool UseEffects = true;
+    QString Midi_Input;  // MIDI input port by name; empty = none
     QString PackPath;
     QString PackName;
     // Where the banner list is published (scheme and host); empty turns the

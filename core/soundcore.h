@@ -2,6 +2,7 @@
 // preview record, result checks, playing and adding keys. GUI thread only.
 #pragma once
 
+#include "midimap.h"
 #include "prompt.h"
 #include "settings.h"
 
@@ -95,7 +96,8 @@ public:
 
     // ---- playing ----
     bool IsChannelPlaying(rb::Channel channel);
-    void PlayKey(std::uint16_t key);
+    // volumeFactor scales the key's volume for this play only (a MIDI velocity).
+    void PlayKey(std::uint16_t key, float volumeFactor = 1.0f);
 
     // ---- adding ----
     bool AddKeySound(TAG_SOUND_DATA definition, bool editing, int index);
@@ -125,6 +127,7 @@ public:
     std::array<TAG_SOUND_DATA, kMaxKeys> KeySounds{};
     QStringList KeyLines;
     int KeyCount = 0;
+    MidiMap NoteMap;  // the package's MIDI notes, loaded with its sounds
     TAG_SOUND_DATA PendingKey;
     std::uint32_t PlayCount = 0;
     // Called by CreateSounds after each line (lines done, all lines), so a

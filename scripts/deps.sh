@@ -10,6 +10,7 @@ packages=(
   hydrogen-data
   libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils
+  librtmidi-dev jackd2
   xvfb xdotool
   zip unzip python3
 )

@@ -2,6 +2,7 @@
 // windows: settings, the sound core, and the ways to ask and tell the user.
 #pragma once
 
+#include "midiinput.h"
 #include "prompt.h"
 #include "sequence.h"
 #include "settings.h"
@@ -46,6 +47,9 @@ struct AppContext {
         }
         return Settings::OutputTypeFor(idDriverOutput, type);
     }
+
+    // Declared last: it closes its port before anything it plays goes away.
+    MidiInput midi{core};
 };
 
 }  // namespace rimbal

@@ -119,11 +119,17 @@ TFrmCenter::TFrmCenter(AppContext& ctx, QWidget* parent)
 
     FormCreate();
     qApp->installEventFilter(this);
+    // MIDI notes take the key-down road, so they light, count and record like keys.
+    ctx.midi.KeyDown = [this](std::uint16_t key, float factor) { FormKeyDown(key, factor); };
+    ctx.midi.OpenConfigured();
     m_setTecla = new TFrmSetTecla(ctx, this);
     m_listaTeclas = new TFrmListaTeclas(ctx, *m_setTecla, this);
 }
 
-TFrmCenter::~TFrmCenter() { qApp->removeEventFilter(this); }
+TFrmCenter::~TFrmCenter() {
+    qApp->removeEventFilter(this);
+    m_ctx.midi.KeyDown = nullptr;
+}
 
 void TFrmCenter::FormCreate() {
     // The second row has no disabled pictures of its own.
@@ -202,10 +208,10 @@ bool TFrmCenter::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TFrmCenter::FormKeyDown(std::uint16_t key) {
+void TFrmCenter::FormKeyDown(std::uint16_t key, float volumeFactor) {
     if (key == 0) return;
     m_ctx.sequence.RecordKey(key);
-    m_ctx.core.PlayKey(key);
+    m_ctx.core.PlayKey(key, volumeFactor);
 }
 
 void TFrmCenter::GravarSequencia1Click() { m_sequence->GravarSequencia1Click(); }

@@ -1,5 +1,6 @@
 #include "frmpreferencias.h"
 
+#include "midichoice.h"
 #include "frmcenter.h"
 #include "frmlistapacotes.h"
 
@@ -28,6 +29,14 @@ TFrmPreferencias::TFrmPreferencias(AppContext& ctx, TFrmCenter* mainWindow, QWid
         if (m_filling || row == wRecord) return;
         wRecord = row;
         DriversChanged = true;
+    });
+    m_midi = std::make_unique<MidiChoice>(m_ui->TabSheet3);
+    connect(m_midi->combo(), &QComboBox::activated, this, [this] {
+        if (m_filling) return;
+        // Picking the same port again counts: a pad plugged in again needs it opened anew.
+        wMidiInput = m_midi->Chosen();
+        m_midiPicked = true;
+        OptionsChanged = true;
     });
     connect(m_ui->cb_sformat, &QComboBox::activated, this, [this](int i) { qualityChanged(wFormat, i); });
     connect(m_ui->cb_ratefreq, &QComboBox::activated, this, [this](int i) { qualityChanged(wRate, i); });
@@ -83,6 +92,8 @@ void TFrmPreferencias::FormShow() {
     wShowStatus = s.ShowStatus;
     wShowAnimation = s.ShowAnimation;
     wUseEffects = s.UseEffects;
+    wMidiInput = s.Midi_Input;
+    m_midi->Fill(MidiInput::Ports(), wMidiInput);
 
     {
         const QSignalBlocker block(m_ui->List_Outputs);
@@ -259,6 +270,7 @@ void TFrmPreferencias::FormClose() {
     s.ShowAnimation = wShowAnimation;
     s.UseEffects = wUseEffects;
     if (wPackPath != s.PackPath) s.PackPath = s.NormalizePackPath(wPackPath);
+    s.Midi_Input = wMidiInput;
     QString error;
     if (!s.SaveConfiguration(&error)) {
         // Nothing is applied when the settings cannot be kept.
@@ -267,6 +279,13 @@ void TFrmPreferencias::FormClose() {
         return;
     }
     if (m_main) m_main->PaintCanaisPaint();
+    // The chosen MIDI port opens at once, also one that was missing at start;
+    // the engine goes on playing. During start-up the main window opens it.
+    if ((m_midiPicked || s.Midi_Input != m_ctx.midi.PortName()) && !s.StartingUp) {
+        QString midiError;
+        if (!m_ctx.midi.Open(s.Midi_Input, &midiError))
+            m_ctx.prompt.message(QStringLiteral("Erro"), midiError, Prompt::Icon::Error, Prompt::Ok);
+    }
     if (DriversChanged) {
         core.CheckResult(rb::System_SetDriver(core.SoundSystem, s.ID_Driver_Playback));
         core.CheckResult(rb::System_SetRecordDriver(core.SoundSystem, s.ID_Driver_Record));

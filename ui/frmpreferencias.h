@@ -14,6 +14,7 @@ namespace Ui { class FrmPreferencias; }
 namespace rimbal {
 
 class TFrmCenter;
+class MidiChoice;
 
 class TFrmPreferencias : public QDialog {
     Q_OBJECT
@@ -54,6 +55,9 @@ private:
     int wPlaybackCount = 0, wRecordCount = 0;
     QString wPackPath;
     bool wShowChannels = true, wShowStatus = true, wShowAnimation = false, wUseEffects = true;
+    std::unique_ptr<MidiChoice> m_midi;
+    QString wMidiInput;
+    bool m_midiPicked = false;
 };
 
 }  // namespace rimbal

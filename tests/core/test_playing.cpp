@@ -165,7 +165,7 @@ TEST_F(Playing, PlayKeyAllocatesNothingOnAFullTable) {
     core->PlayKey(0x200);
     gAllocations = 0;
     gCounting = true;
-    for (int i = 0; i < 64; ++i) core->PlayKey(static_cast<std::uint16_t>(0x200 + i));
+    for (int i = 0; i < 64; ++i) core->PlayKey(static_cast<std::uint16_t>(0x200 + i), i % 2 ? 0.5f : 1.0f);
     core->PlayKey(0x1FF);
     gCounting = false;
     EXPECT_EQ(gAllocations.load(), 0);
