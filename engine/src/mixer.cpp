@@ -9,8 +9,9 @@
 #include <cstring>
 
 // AVX2 clones of the innermost loops, where the toolchain can pick them at
-// load time (ELF); elsewhere, such as a Windows build, plain functions.
-#if defined(__x86_64__) && defined(__ELF__) && defined(__has_attribute)
+// load time (ELF); elsewhere, such as a Windows build, plain functions. The
+// thread sanitizer cannot run the load-time resolvers.
+#if defined(__x86_64__) && defined(__ELF__) && defined(__has_attribute) && !defined(__SANITIZE_THREAD__)
 #if __has_attribute(target_clones)
 #define RB_CLONES __attribute__((target_clones("avx2", "default")))
 #endif

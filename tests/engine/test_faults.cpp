@@ -144,6 +144,39 @@ TEST_F(Faults, ChannelHandlesDoNotComeBackAfterManyPlays) {
     EXPECT_FALSE(p);
 }
 
+// A released sound is freed by the next call that reaches the engine once
+// the audio side has let go of it, without waiting for System_Update.
+TEST_F(Faults, ReleasedSoundsAreFreedWithoutAnUpdate) {
+#ifdef RB_SANITIZED
+    GTEST_SKIP() << "the sanitizers' allocators hold freed memory back";
+#else
+    const auto residentMb = [] {
+        std::ifstream statm("/proc/self/statm");
+        unsigned long size = 0, resident = 0;
+        statm >> size >> resident;
+        return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE)) / (1 << 20);
+    };
+    const rb::Sound small = loadSamples(std::vector<float>(100, 0.1f));
+    rb::CreateSoundExInfo info{};
+    info.cbsize = sizeof info;
+    info.numchannels = 2;
+    info.defaultfrequency = kRate;
+    info.format = rb::SOUND_FORMAT_PCMFLOAT;
+    info.length = 256u << 20;
+    rb::Sound big{};
+    ASSERT_EQ(rb::System_CreateSound(sys, nullptr, rb::MODE_OPENUSER, &info, &big), rb::OK);
+    const double withBig = residentMb();
+    play(big);
+    render(64);
+    ASSERT_EQ(rb::Sound_Release(big), rb::OK);
+    render(64);
+    EXPECT_GT(residentMb(), withBig - 100) << "kept while the audio side could still read it";
+    rb::Channel c{};
+    ASSERT_EQ(rb::System_PlaySound(sys, rb::CHANNEL_FREE, small, false, &c), rb::OK);
+    EXPECT_LT(residentMb(), withBig - 200);
+#endif
+}
+
 struct FoldCase {
     int channel;  // which of the six (WAVE order: FL FR FC LFE BL BR) sounds
     bool left, right;
