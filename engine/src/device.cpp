@@ -107,7 +107,13 @@ public:
                 return false;
             }
         };
-        if (!tryOpen(rate) && !(preferred && preferred != rate && tryOpen(preferred))) {
+        bool opened = tryOpen(rate) || (preferred && preferred != rate && tryOpen(preferred));
+        if (!opened && options.flags) {
+            // Real-time scheduling refused: quietly without it.
+            options.flags = 0;
+            opened = tryOpen(rate) || (preferred && preferred != rate && tryOpen(preferred));
+        }
+        if (!opened) {
             rt_.reset();
             return ERR_OUTPUT_INIT;
         }

@@ -245,9 +245,10 @@ void Mixer::apply(const Command& c) noexcept {
         if (c.unit->releasedAt.load(std::memory_order_acquire) != 0) break;  // released since
         Chain& chain = c.target < 0 ? master_ : groups_[static_cast<std::size_t>(c.target)];
         if (chain.count < kMaxUnitsPerChain) {
+            // A unit arrives cleared (or keeps its state when moved): the
+            // chain goes on resting, if it was, until something feeds it.
             chain.units[static_cast<std::size_t>(chain.count++)] = c.unit;
             retail(chain);
-            chain.silent = 0;
         }
         break;
     }
@@ -289,6 +290,7 @@ void Mixer::takeRequests(std::uint64_t epoch) noexcept {
             Chain& chain = groups_[static_cast<std::size_t>(g)];
             chain.count = 0;
             chain.tail = 0;
+            chain.silent = Chain::kResting;
             for (auto* set : {&voices_, &fades_})
                 for (Voice& v : *set)
                     if (v.group == g) v.group = -1;

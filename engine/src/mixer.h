@@ -86,8 +86,9 @@ struct Voice {
 struct Chain {
     std::array<DspUnit*, kMaxUnitsPerChain> units{};
     int count = 0;
-    int tail = 0;    // frames the chain rings on after silence
-    int silent = 0;  // frames of silent input so far
+    static constexpr int kResting = 1 << 30;
+    int tail = 0;            // frames the chain rings on after silence
+    int silent = kResting;   // frames of silent input so far; a new chain rests until fed
 };
 
 class Mixer {

@@ -107,16 +107,16 @@ Result SystemImpl::startOutput() {
 // on the control thread, so a play never resamples.
 void SystemImpl::adoptRate(int rate, bool prepareUnits) {
     ctl.mixRate = rate;
-    mixer.configure(rate);
+    if (prepareUnits)
+        dsps().forEach([&](DspObj& d) {
+            if (d.sys == this) d.unit->prepare(rate);
+        });
+    mixer.configure(rate);  // after the units: it sums their tails
     sounds().forEach([&](SoundObj& s) {
         if (s.sys != this || s.user || s.dataRate == rate || s.dataRate <= 0) return;
         const int from = s.dataRate;
         if (resampleSound(s, rate) == OK) mixer.rescale(&s, static_cast<double>(rate) / from);
     });
-    if (prepareUnits)
-        dsps().forEach([&](DspObj& d) {
-            if (d.sys == this) d.unit->prepare(rate);
-        });
     if (ctl.rate && rate != ctl.rate) ctl.notices |= kNoticeRate;
 }
 
