@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
+#include <sys/prctl.h>
 #include <unistd.h>
 #include <sys/wait.h>
 
@@ -50,10 +51,14 @@ bool PrivatePulse::start() {
     for (std::size_t i = 0; i < sinks_.size(); ++i)
         cmd += " -L " + shellQuoted("module-null-sink sink_name=rb_private" + std::to_string(i) +
                                     " sink_properties='device.description=\"" + sinks_[i] + "\"'");
+    const pid_t parent = ::getpid();
     const pid_t pid = ::fork();
     if (pid < 0) return false;
     if (pid == 0) {
         ::setpgid(0, 0);
+        // The server goes with the test, even when the test dies.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(1);
         // Nothing of the test's output stays open in the server.
         if (FILE* null = std::fopen("/dev/null", "r+")) {
             ::dup2(::fileno(null), 0);
