@@ -8,11 +8,7 @@ namespace {
 
 template <typename F>
 Result withDsp(Dsp dsp, F&& body) noexcept {
-    return guarded([&]() -> Result {
-        DspObj* d = dspOf(dsp);
-        if (!d) return ERR_INVALID_HANDLE;
-        return body(*d);
-    });
+    return withObject(dsps(), dsp, std::forward<F>(body));
 }
 
 // A unit that left its last chain long enough ago is cleared here, on the

@@ -5,19 +5,6 @@
 namespace rb {
 using namespace detail;
 
-namespace {
-
-template <typename F>
-Result withSystem(System system, F&& body) noexcept {
-    return guarded([&]() -> Result {
-        SystemImpl* sys = sysOf(system);
-        if (!sys) return ERR_INVALID_HANDLE;
-        return body(*sys);
-    });
-}
-
-}  // namespace
-
 Result System_SetRecordSource(System system, int source) {
     return withSystem(system, [&](SystemImpl& sys) -> Result {
         if (source != RECORD_SOURCE_DEVICE && source != RECORD_SOURCE_MIX) return ERR_INVALID_PARAM;

@@ -12,11 +12,7 @@ namespace {
 
 template <typename F>
 Result withSound(Sound sound, F&& body) noexcept {
-    return guarded([&]() -> Result {
-        SoundObj* s = soundOf(sound);
-        if (!s) return ERR_INVALID_HANDLE;
-        return body(*s);
-    });
+    return withObject(sounds(), sound, std::forward<F>(body));
 }
 
 Result makeUserSound(SoundObj& s, const CreateSoundExInfo* exinfo) {

@@ -11,15 +11,6 @@ namespace {
 const char* const kOutputNames[] = {"PulseAudio", "ALSA", "JACK"};
 const char* const kCodecNames[] = {"WAV", "AIFF", "FLAC", "Ogg Vorbis", "Opus", "MPEG (MP1, MP2, MP3)"};
 
-template <typename F>
-Result withSystem(System system, F&& body) noexcept {
-    return guarded([&]() -> Result {
-        SystemImpl* sys = sysOf(system);
-        if (!sys) return ERR_INVALID_HANDLE;
-        return body(*sys);
-    });
-}
-
 Result countDevices(System system, bool input, int* count) {
     return withSystem(system, [&](SystemImpl& sys) -> Result {
         if (!count) return ERR_INVALID_PARAM;

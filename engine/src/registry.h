@@ -7,6 +7,7 @@
 #include "system.h"
 
 #include <new>
+#include <utility>
 
 namespace rb::detail {
 
@@ -30,6 +31,21 @@ Result guarded(F&& body) noexcept {
     } catch (...) {
         return ERR_INTERNAL;
     }
+}
+
+// The body of a call on a handle: 35 when the handle is not valid.
+template <typename T, typename H, typename F>
+Result withObject(HandleTable<T>& table, H handle, F&& body) noexcept {
+    return guarded([&]() -> Result {
+        T* obj = table.get(static_cast<std::uint32_t>(handle));
+        if (!obj) return ERR_INVALID_HANDLE;
+        return body(*obj);
+    });
+}
+
+template <typename F>
+Result withSystem(System system, F&& body) noexcept {
+    return withObject(systems(), system, std::forward<F>(body));
 }
 
 void copyName(const std::string& src, char* dst, int len);

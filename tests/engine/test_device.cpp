@@ -201,14 +201,7 @@ protected:
         const int rec = findDevice(sys, true, "Monitor of " + sink);
         EXPECT_GE(rec, 0);
         EXPECT_EQ(rb::System_SetRecordDriver(sys, rec), rb::OK);
-        rb::CreateSoundExInfo info{};
-        info.cbsize = sizeof info;
-        info.numchannels = 2;
-        info.defaultfrequency = 48000;
-        info.format = rb::SOUND_FORMAT_PCM16;
-        info.length = 48000 * 4 * 4;
-        rb::Sound ring{};
-        EXPECT_EQ(rb::System_CreateSound(sys, nullptr, 0x448, &info, &ring), rb::OK);
+        const rb::Sound ring = userSound(sys, rb::SOUND_FORMAT_PCM16, 2, 48000, 4 * 48000);
         EXPECT_EQ(rb::System_SetRecordSource(sys, rb::RECORD_SOURCE_DEVICE), rb::OK);
         EXPECT_EQ(rb::System_RecordStart(sys, ring, true), rb::OK);
         std::uint64_t frames = 0;
@@ -314,14 +307,7 @@ TEST_F(DeviceLoss, TheDevicesRateWinsAndIsReportedOnce) {
 // Recording the mix opens no input stream: the server sees no recording client.
 TEST_F(DeviceLoss, RecordingTheMixNeedsNoRecordingDevice) {
     initOn("Saida B");
-    rb::CreateSoundExInfo info{};
-    info.cbsize = sizeof info;
-    info.numchannels = 2;
-    info.defaultfrequency = 48000;
-    info.format = rb::SOUND_FORMAT_PCM16;
-    info.length = 48000 * 4;
-    rb::Sound ring{};
-    ASSERT_EQ(rb::System_CreateSound(sys, nullptr, 0x448, &info, &ring), rb::OK);
+    const rb::Sound ring = userSound(sys, rb::SOUND_FORMAT_PCM16, 2, 48000, 48000);
     ASSERT_EQ(rb::System_SetRecordSource(sys, rb::RECORD_SOURCE_MIX), rb::OK);
     ASSERT_EQ(rb::System_RecordStart(sys, ring, true), rb::OK);
     std::uint64_t frames = 0;

@@ -34,20 +34,26 @@ protected:
         ASSERT_EQ(rb::System_SetSoftwareFormat(sys, rate, rb::SOUND_FORMAT_PCM16, 0, 0, 1), rb::OK);
         ASSERT_EQ(rb::System_Init(sys, 64, 0, nullptr), rb::OK);
     }
-    rb::Sound userSound(const std::vector<float>& mono, int rate, std::uint32_t mode) {
-        rb::CreateSoundExInfo info{};
-        info.cbsize = sizeof info;
-        info.numchannels = 1;
-        info.defaultfrequency = rate;
-        info.format = rb::SOUND_FORMAT_PCMFLOAT;
-        info.length = static_cast<std::uint32_t>(mono.size() * sizeof(float));
-        rb::Sound s{};
-        EXPECT_EQ(rb::System_CreateSound(sys, nullptr, rb::MODE_OPENUSER | mode, &info, &s), rb::OK);
+    rb::Sound floatSound(const std::vector<float>& mono, int rate, std::uint32_t mode) {
+        const rb::Sound s = userSound(sys, rb::SOUND_FORMAT_PCMFLOAT, 1, rate, static_cast<std::uint32_t>(mono.size()),
+                                      rb::MODE_OPENUSER | mode);
         void *p1 = nullptr, *p2 = nullptr;
         std::uint32_t n1 = 0, n2 = 0;
-        EXPECT_EQ(rb::Sound_Lock(s, 0, info.length, &p1, &p2, &n1, &n2), rb::OK);
+        EXPECT_EQ(rb::Sound_Lock(s, 0, static_cast<std::uint32_t>(mono.size() * 4), &p1, &p2, &n1, &n2), rb::OK);
         std::memcpy(p1, mono.data(), n1);
         return s;
+    }
+    // A 16-bit mono WAV whose header promises dataBytes, written sparse.
+    static void sparseWav(const std::filesystem::path& file, std::uint32_t dataBytes) {
+        {
+            std::ofstream f(file, std::ios::binary);
+            auto u32 = [&](std::uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
+            auto u16 = [&](std::uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+            f.write("RIFF", 4); u32(dataBytes + 36); f.write("WAVE", 4);
+            f.write("fmt ", 4); u32(16); u16(1); u16(1); u32(48000); u32(96000); u16(2); u16(16);
+            f.write("data", 4); u32(dataBytes);
+        }
+        ASSERT_EQ(::truncate(file.c_str(), static_cast<off_t>(44) + dataBytes), 0);
     }
     // Fills the command queue with volume changes until it refuses one.
     int fillQueue(rb::Channel c) {
@@ -99,7 +105,7 @@ TEST_F(Faults, AFullQueueLosesNoStopAndFreesNothingInUse) {
 TEST_F(Faults, AStepLongerThanTheLoopStaysInsideTheSound) {
     reinit(8000);
     for (const auto& samples : {std::vector<float>{0.25f}, std::vector<float>{0.1f, 0.2f, 0.3f}}) {
-        const rb::Sound s = userSound(samples, 192000, rb::LOOP_NORMAL);  // 24 frames per output frame
+        const rb::Sound s = floatSound(samples, 192000, rb::LOOP_NORMAL);  // 24 frames per output frame
         rb::Channel c{};
         ASSERT_EQ(rb::System_PlaySound(sys, rb::CHANNEL_FREE, s, false, &c), rb::OK);
         const auto out = render(300);
@@ -157,14 +163,7 @@ TEST_F(Faults, ReleasedSoundsAreFreedWithoutAnUpdate) {
         return static_cast<double>(resident) * static_cast<double>(::sysconf(_SC_PAGESIZE)) / (1 << 20);
     };
     const rb::Sound small = loadSamples(std::vector<float>(100, 0.1f));
-    rb::CreateSoundExInfo info{};
-    info.cbsize = sizeof info;
-    info.numchannels = 2;
-    info.defaultfrequency = kRate;
-    info.format = rb::SOUND_FORMAT_PCMFLOAT;
-    info.length = 256u << 20;
-    rb::Sound big{};
-    ASSERT_EQ(rb::System_CreateSound(sys, nullptr, rb::MODE_OPENUSER, &info, &big), rb::OK);
+    const rb::Sound big = userSound(sys, rb::SOUND_FORMAT_PCMFLOAT, 2, kRate, 32u << 20);  // 256 MB
     const double withBig = residentMb();
     play(big);
     render(64);
@@ -294,16 +293,7 @@ TEST_F(Faults, ARateChangeConvertsExistingSounds) {
 // refused before anything is read. The file is sparse, so it costs no disk.
 TEST_F(Faults, SoundsOverTheSizeCapAreRefusedWithTheirOwnCode) {
     const auto file = dir.path("huge.wav");
-    const std::uint32_t dataBytes = 0xF0000000u;  // 16-bit mono: 2 G frames, 8 GiB as float
-    {
-        std::ofstream f(file, std::ios::binary);
-        auto u32 = [&](std::uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
-        auto u16 = [&](std::uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
-        f.write("RIFF", 4); u32(dataBytes + 36); f.write("WAVE", 4);
-        f.write("fmt ", 4); u32(16); u16(1); u16(1); u32(48000); u32(96000); u16(2); u16(16);
-        f.write("data", 4); u32(dataBytes);
-    }
-    ASSERT_EQ(::truncate(file.c_str(), static_cast<off_t>(44) + dataBytes), 0);
+    sparseWav(file, 0xF0000000u);  // 2 G frames, 8 GiB as float
     rb::Sound s{};
     EXPECT_EQ(rb::System_CreateSound(sys, file.c_str(), rb::MODE_SOFTWARE, nullptr, &s), rb::ERR_TOO_LARGE);
     EXPECT_EQ(s, rb::Sound{});
@@ -324,16 +314,7 @@ TEST_F(Faults, AFailedAllocationIsACodeNotAnException) {
     GTEST_SKIP() << "sanitizers reserve far more address space than the limit allows";
 #else
     const auto file = dir.path("big.wav");
-    const std::uint32_t dataBytes = 400u << 20;  // 200 M frames of 16-bit mono: 800 MB as float, under the cap
-    {
-        std::ofstream f(file, std::ios::binary);
-        auto u32 = [&](std::uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
-        auto u16 = [&](std::uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
-        f.write("RIFF", 4); u32(dataBytes + 36); f.write("WAVE", 4);
-        f.write("fmt ", 4); u32(16); u16(1); u16(1); u32(48000); u32(96000); u16(2); u16(16);
-        f.write("data", 4); u32(dataBytes);
-    }
-    ASSERT_EQ(::truncate(file.c_str(), static_cast<off_t>(44) + dataBytes), 0);
+    sparseWav(file, 400u << 20);  // 200 M frames: 800 MB as float, under the cap
     const auto child = [&] {
         std::ifstream statm("/proc/self/statm");
         unsigned long pages = 0;

@@ -12,17 +12,7 @@ namespace {
 
 class Offline : public NullEngine {
 protected:
-    rb::Sound ring(int format, int channels, std::uint32_t frames) {
-        rb::CreateSoundExInfo info{};
-        info.cbsize = sizeof info;
-        info.numchannels = channels;
-        info.defaultfrequency = kRate;
-        info.format = format;
-        info.length = frames * static_cast<std::uint32_t>(channels) * (format == rb::SOUND_FORMAT_PCM16 ? 2u : 4u);
-        rb::Sound s{};
-        EXPECT_EQ(rb::System_CreateSound(sys, nullptr, 0x448, &info, &s), rb::OK);
-        return s;
-    }
+    rb::Sound ring(int format, int channels, std::uint32_t frames) { return userSound(sys, format, channels, kRate, frames); }
     template <typename T>
     std::vector<T> ringData(rb::Sound s, std::uint32_t bytes) {
         void *p1 = nullptr, *p2 = nullptr;
@@ -125,14 +115,7 @@ TEST_F(Offline, RecordFramesNeverWrap) {
 // A mix recording at another rate than the ring was made for: the ring is
 // retagged with the mixer rate, so a file written from it plays at pitch.
 TEST_F(Offline, AMixRecordingTakesTheMixerRate) {
-    rb::CreateSoundExInfo info{};
-    info.cbsize = sizeof info;
-    info.numchannels = 2;
-    info.defaultfrequency = 44100;
-    info.format = rb::SOUND_FORMAT_PCM16;
-    info.length = 44100 * 4;
-    rb::Sound s{};
-    ASSERT_EQ(rb::System_CreateSound(sys, nullptr, 0x448, &info, &s), rb::OK);
+    const rb::Sound s = userSound(sys, rb::SOUND_FORMAT_PCM16, 2, 44100, 44100);
     ASSERT_EQ(rb::System_SetRecordSource(sys, rb::RECORD_SOURCE_MIX), rb::OK);
     ASSERT_EQ(rb::System_RecordStart(sys, s, true), rb::OK);
     float freq = 0;
