@@ -1,16 +1,26 @@
-// Engine speed: play latency, mixing throughput, loading, device buffer.
+// Engine speed: play latency through the command queue, mixing throughput,
+// idle effect chains, loading, the audio side while a package loads, and the
+// device: buffer, idle cost and dropouts under load.
 #include "rbcore.h"
 
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
+#include <sys/resource.h>
+#include <time.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <numbers>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 std::filesystem::path scratch() {
     static const auto dir = [] {
@@ -39,6 +49,19 @@ std::string writeWav(const std::string& name, int rate, int channels, double sec
     return path.string();
 }
 
+std::string writeConstant(const std::string& name, double seconds, float value) {
+    const auto path = scratch() / name;
+    SF_INFO info{};
+    info.samplerate = 48000;
+    info.channels = 1;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* f = sf_open(path.c_str(), SFM_WRITE, &info);
+    std::vector<float> buf(static_cast<std::size_t>(48000 * seconds), value);
+    sf_writef_float(f, buf.data(), static_cast<sf_count_t>(buf.size()));
+    sf_close(f);
+    return path.string();
+}
+
 rb::System nullEngine() {
     rb::System sys{};
     rb::System_Create(&sys);
@@ -48,14 +71,18 @@ rb::System nullEngine() {
     return sys;
 }
 
-// Frames from the play call to the first sample of the sound on the output.
+double cpuSeconds() {
+    rusage r{};
+    getrusage(RUSAGE_SELF, &r);
+    return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+           1e-6 * static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec);
+}
+
+// Frames from the play call to the first sample of the sound, through the
+// command queue: a play between two renders starts on the next one's first frame.
 void BM_PlayToFirstSample(benchmark::State& state) {
     rb::System sys = nullEngine();
     rb::Sound s{};
-    rb::System_CreateSound(sys, writeWav("dc.wav", 48000, 1, 0.5, 0).c_str(), rb::LOOP_OFF, nullptr, &s);
-    // A 0 Hz sine is all zeros; use a square-ish click instead.
-    rb::System_Release(sys);
-    sys = nullEngine();
     rb::System_CreateSound(sys, writeWav("click.wav", 48000, 1, 0.5, 1000).c_str(), rb::LOOP_OFF, nullptr, &s);
     std::vector<float> out(2 * 256);
     double firstFrames = 0;
@@ -70,11 +97,63 @@ void BM_PlayToFirstSample(benchmark::State& state) {
         while (first < 256 && out[2 * first] == 0.0f) ++first;
         firstFrames += static_cast<double>(first) - 1.0;
         rb::Channel_Stop(c);
+        rb::System_RenderNull(sys, out.data(), 256);
     }
     state.counters["frames_to_first_sample"] = firstFrames / static_cast<double>(state.iterations());
     rb::System_Release(sys);
 }
 BENCHMARK(BM_PlayToFirstSample);
+
+// The same with a thread rendering 256-frame buffers in real time, as a
+// device does, and plays at random moments: frames from the call to the
+// sound's first frame on the output clock.
+void BM_PlayToFirstSamplePaced(benchmark::State& state) {
+    rb::System sys = nullEngine();
+    rb::Sound s{};
+    rb::System_CreateSound(sys, writeConstant("dc.wav", 0.05, 0.5f).c_str(), rb::LOOP_OFF, nullptr, &s);
+    constexpr unsigned kBuffer = 256;
+    const auto period = std::chrono::duration<double>(kBuffer / 48000.0);
+    std::atomic<bool> done{false};
+    std::atomic<double> heardAt{-1};  // output frame of the first sounding sample
+    const Clock::time_point t0 = Clock::now();
+    std::thread device([&] {
+        std::vector<float> out(2 * kBuffer);
+        for (std::uint64_t k = 0; !done.load(); ++k) {
+            std::this_thread::sleep_until(t0 + std::chrono::duration_cast<Clock::duration>(period * static_cast<double>(k)));
+            rb::System_RenderNull(sys, out.data(), kBuffer);
+            for (unsigned i = 0; i < kBuffer; ++i)
+                if (out[2 * i] != 0.0f) {
+                    if (heardAt.load() < 0) heardAt.store(static_cast<double>(k * kBuffer + i));
+                    break;
+                }
+        }
+    });
+    double total = 0, worst = 0;
+    std::uint64_t n = 0;
+    unsigned seed = 7;
+    for (auto _ : state) {
+        state.PauseTiming();
+        seed = seed * 1103515245u + 12345u;
+        std::this_thread::sleep_for(std::chrono::microseconds(3000 + seed % 7000));
+        heardAt.store(-1);
+        state.ResumeTiming();
+        const double calledAt = std::chrono::duration<double>(Clock::now() - t0).count() * 48000.0;
+        rb::Channel c{};
+        rb::System_PlaySound(sys, rb::CHANNEL_FREE, s, false, &c);
+        while (heardAt.load() < 0) std::this_thread::yield();
+        const double frames = heardAt.load() - calledAt;
+        total += frames;
+        worst = std::max(worst, frames);
+        ++n;
+        rb::Channel_Stop(c);
+    }
+    done = true;
+    device.join();
+    state.counters["mean_frames"] = total / static_cast<double>(std::max<std::uint64_t>(n, 1));
+    state.counters["worst_frames"] = worst;
+    rb::System_Release(sys);
+}
+BENCHMARK(BM_PlayToFirstSamplePaced)->Iterations(200)->UseRealTime();
 
 // The control-thread cost of starting a play the way the program does.
 void BM_PlayCalls(benchmark::State& state) {
@@ -83,6 +162,8 @@ void BM_PlayCalls(benchmark::State& state) {
     rb::System_CreateSound(sys, writeWav("hit.wav", 48000, 1, 0.5, 200).c_str(), rb::LOOP_OFF, nullptr, &s);
     rb::ChannelGroup g{};
     rb::System_CreateChannelGroup(sys, "Group0", &g);
+    std::vector<float> out(2 * 64);
+    std::uint64_t n = 0;
     for (auto _ : state) {
         rb::Channel c{};
         rb::System_PlaySound(sys, rb::CHANNEL_FREE, s, true, &c);
@@ -93,12 +174,37 @@ void BM_PlayCalls(benchmark::State& state) {
         rb::Channel_IsPlaying(c, &playing);
         benchmark::DoNotOptimize(playing);
         rb::Channel_Stop(c);
+        // The audio side keeps up, as a device would.
+        if (++n % 256 == 0) {
+            state.PauseTiming();
+            rb::System_RenderNull(sys, out.data(), 64);
+            state.ResumeTiming();
+        }
     }
     rb::System_Release(sys);
 }
 BENCHMARK(BM_PlayCalls);
 
-// 64 channels, optionally 16 groups with two effects each and two master effects.
+// 16 groups with two effects each and two master effects.
+std::vector<rb::ChannelGroup> effectGroups(rb::System sys) {
+    std::vector<rb::ChannelGroup> groups(16);
+    for (int g = 0; g < 16; ++g) {
+        rb::System_CreateChannelGroup(sys, ("Group" + std::to_string(g)).c_str(), &groups[static_cast<std::size_t>(g)]);
+        for (int k = 0; k < 2; ++k) {
+            rb::Dsp d{};
+            rb::System_CreateDSPByIndex(sys, 1 + (2 * g + k) % 15, &d);
+            rb::ChannelGroup_AddDSP(groups[static_cast<std::size_t>(g)], d);
+        }
+    }
+    for (int plugin : {13, 10}) {
+        rb::Dsp d{};
+        rb::System_CreateDSPByIndex(sys, plugin, &d);
+        rb::System_AddDSP(sys, d);
+    }
+    return groups;
+}
+
+// 64 channels, optionally through the effect groups.
 void mix(benchmark::State& state, bool effects) {
     rb::System sys = nullEngine();
     std::vector<rb::Sound> sounds;
@@ -108,22 +214,7 @@ void mix(benchmark::State& state, bool effects) {
                                rb::LOOP_NORMAL, nullptr, &s);
         sounds.push_back(s);
     }
-    std::vector<rb::ChannelGroup> groups(16);
-    if (effects) {
-        for (int g = 0; g < 16; ++g) {
-            rb::System_CreateChannelGroup(sys, ("Group" + std::to_string(g)).c_str(), &groups[static_cast<std::size_t>(g)]);
-            for (int k = 0; k < 2; ++k) {
-                rb::Dsp d{};
-                rb::System_CreateDSPByIndex(sys, 1 + (2 * g + k) % 15, &d);
-                rb::ChannelGroup_AddDSP(groups[static_cast<std::size_t>(g)], d);
-            }
-        }
-        for (int plugin : {13, 10}) {
-            rb::Dsp d{};
-            rb::System_CreateDSPByIndex(sys, plugin, &d);
-            rb::System_AddDSP(sys, d);
-        }
-    }
+    const auto groups = effects ? effectGroups(sys) : std::vector<rb::ChannelGroup>{};
     for (int i = 0; i < 64; ++i) {
         rb::Channel c{};
         rb::System_PlaySound(sys, rb::CHANNEL_FREE, sounds[static_cast<std::size_t>(i % 8)], true, &c);
@@ -131,10 +222,11 @@ void mix(benchmark::State& state, bool effects) {
         if (effects) rb::Channel_SetChannelGroup(c, groups[static_cast<std::size_t>(i % 16)]);
         rb::Channel_SetPaused(c, false);
     }
-    int playing = 0;
-    rb::System_GetChannelsPlaying(sys, &playing);
     constexpr unsigned frames = 4800;  // 100 ms per iteration
     std::vector<float> out(2 * frames);
+    rb::System_RenderNull(sys, out.data(), frames);
+    int playing = 0;
+    rb::System_GetChannelsPlaying(sys, &playing);
     for (auto _ : state) {
         rb::System_RenderNull(sys, out.data(), frames);
         benchmark::DoNotOptimize(out.data());
@@ -148,6 +240,30 @@ void BM_Mix64Plain(benchmark::State& state) { mix(state, false); }
 void BM_Mix64WithEffects(benchmark::State& state) { mix(state, true); }
 BENCHMARK(BM_Mix64Plain);
 BENCHMARK(BM_Mix64WithEffects);
+
+// The effect groups after one short hit each, then silence: six seconds of
+// output per iteration, the tails ringing out and the chains resting after.
+void BM_IdleDecayingChains(benchmark::State& state) {
+    rb::System sys = nullEngine();
+    const auto groups = effectGroups(sys);
+    rb::Sound hit{};
+    rb::System_CreateSound(sys, writeWav("hit50ms.wav", 48000, 1, 0.05, 180).c_str(), rb::LOOP_OFF, nullptr, &hit);
+    constexpr unsigned frames = 4800;
+    std::vector<float> out(2 * frames);
+    for (auto _ : state) {
+        for (const auto& g : groups) {
+            rb::Channel c{};
+            rb::System_PlaySound(sys, rb::CHANNEL_FREE, hit, true, &c);
+            rb::Channel_SetChannelGroup(c, g);
+            rb::Channel_SetPaused(c, false);
+        }
+        for (int k = 0; k < 60; ++k) rb::System_RenderNull(sys, out.data(), frames);
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.counters["audio_s_per_cpu_s"] = benchmark::Counter(6.0, benchmark::Counter::kIsIterationInvariantRate);
+    rb::System_Release(sys);
+}
+BENCHMARK(BM_IdleDecayingChains)->Unit(benchmark::kMillisecond);
 
 // One effect unit on a group with one playing channel: cost per unit.
 void BM_Effect(benchmark::State& state) {
@@ -185,21 +301,108 @@ void BM_Load10sWav(benchmark::State& state) {
 }
 BENCHMARK(BM_Load10sWav)->Unit(benchmark::kMillisecond);
 
-// Opening the default PulseAudio device: the buffer the engine asks for and
-// what the device grants and reports. Skipped where there is no server.
-void BM_PulseOpen(benchmark::State& state) {
-    rb::System sys{};
+// A 64-key package loads (sound, group and three effect units per key, as
+// the program makes them) while 16 loops play through effects, with a thread
+// rendering 256-frame buffers in real time: the worst buffer's mixing time.
+void BM_WorstBufferDuringPackageLoad(benchmark::State& state) {
+    rb::System sys = nullEngine();
+    const auto groups = effectGroups(sys);
+    rb::Sound loop{};
+    rb::System_CreateSound(sys, writeWav("pkgloop.wav", 48000, 2, 1.0, 330).c_str(), rb::LOOP_NORMAL, nullptr, &loop);
+    for (int i = 0; i < 16; ++i) {
+        rb::Channel c{};
+        rb::System_PlaySound(sys, rb::CHANNEL_FREE, loop, true, &c);
+        rb::Channel_SetVolume(c, 0.05f);
+        rb::Channel_SetChannelGroup(c, groups[static_cast<std::size_t>(i)]);
+        rb::Channel_SetPaused(c, false);
+    }
+    std::vector<std::string> files;
+    for (int k = 0; k < 64; ++k)
+        files.push_back(writeWav("key" + std::to_string(k) + ".wav", 44100, 2, 0.5, 100 + 10 * k));
+    constexpr unsigned kBuffer = 256;
+    const auto period = std::chrono::duration<double>(kBuffer / 48000.0);
+    std::atomic<bool> done{false};
+    std::atomic<double> worstUs{0}, worstCpuUs{0};
+    std::thread device([&] {
+        std::vector<float> out(2 * kBuffer);
+        const Clock::time_point t0 = Clock::now();
+        const auto threadCpuUs = [] {
+            timespec ts{};
+            clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+            return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) / 1e3;
+        };
+        for (std::uint64_t k = 0; !done.load(); ++k) {
+            std::this_thread::sleep_until(t0 + std::chrono::duration_cast<Clock::duration>(period * static_cast<double>(k)));
+            const auto a = Clock::now();
+            const double c = threadCpuUs();
+            rb::System_RenderNull(sys, out.data(), kBuffer);
+            const double cpu = threadCpuUs() - c;
+            const double us = std::chrono::duration<double, std::micro>(Clock::now() - a).count();
+            if (us > worstUs.load()) worstUs.store(us);
+            if (cpu > worstCpuUs.load()) worstCpuUs.store(cpu);
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const double idleWorst = worstUs.exchange(0);
+    worstCpuUs.store(0);
+    for (auto _ : state) {
+        std::vector<rb::Sound> sounds;
+        std::vector<rb::ChannelGroup> keyGroups;
+        std::vector<rb::Dsp> units;
+        for (int k = 0; k < 64; ++k) {
+            rb::Sound s{};
+            rb::System_CreateSound(sys, files[static_cast<std::size_t>(k)].c_str(), rb::MODE_SOFTWARE, nullptr, &s);
+            sounds.push_back(s);
+            rb::ChannelGroup g{};
+            rb::System_CreateChannelGroup(sys, ("Key" + std::to_string(k)).c_str(), &g);
+            keyGroups.push_back(g);
+            for (int plugin : {4, 13, 6}) {  // echo, reverb, chorus: the largest buffers
+                rb::Dsp d{};
+                rb::System_CreateDSPByIndex(sys, plugin, &d);
+                rb::ChannelGroup_AddDSP(g, d);
+                units.push_back(d);
+            }
+        }
+        state.PauseTiming();
+        for (auto s : sounds) rb::Sound_Release(s);
+        for (auto g : keyGroups) rb::ChannelGroup_Release(g);
+        for (auto d : units) rb::DSP_Release(d);
+        rb::System_Update(sys);
+        state.ResumeTiming();
+    }
+    done = true;
+    device.join();
+    state.counters["worst_buffer_us"] = worstUs.load();        // wall clock, preemption included
+    state.counters["worst_buffer_cpu_us"] = worstCpuUs.load();  // the render's own work
+    state.counters["worst_idle_buffer_us"] = idleWorst;
+    state.counters["buffer_budget_us"] = kBuffer * 1e6 / 48000.0;
+    rb::System_Release(sys);
+}
+BENCHMARK(BM_WorstBufferDuringPackageLoad)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// ---- the device (PulseAudio); skipped where there is no server ----
+
+bool pulseEngine(rb::System& sys, unsigned buffer, int flags) {
     rb::System_Create(&sys);
     rb::System_SetOutput(sys, rb::OUTPUTTYPE_PULSEAUDIO);
     int n = 0;
     rb::System_GetNumDrivers(sys, &n);
-    if (n == 0) {
+    if (n == 0) return false;
+    rb::System_SetDSPBufferSize(sys, buffer);
+    rb::System_SetSoftwareFormat(sys, 48000, rb::SOUND_FORMAT_PCM16, 0, 0, 1);
+    return rb::System_Init(sys, 64, flags, nullptr) == rb::OK;
+}
+
+// Opening the default device: the buffer the engine asks for and what the
+// device grants and reports.
+void BM_PulseOpen(benchmark::State& state) {
+    rb::System sys{};
+    if (!pulseEngine(sys, static_cast<unsigned>(state.range(0)), 0)) {
         state.SkipWithError("no PulseAudio device");
         rb::System_Release(sys);
         return;
     }
-    rb::System_SetDSPBufferSize(sys, static_cast<unsigned>(state.range(0)));  // 0: the default
-    rb::System_SetSoftwareFormat(sys, 48000, rb::SOUND_FORMAT_PCM16, 0, 0, 1);
+    rb::System_Close(sys);
     unsigned buffer = 0;
     long latency = 0;
     for (auto _ : state) {
@@ -216,6 +419,118 @@ void BM_PulseOpen(benchmark::State& state) {
     rb::System_Release(sys);
 }
 BENCHMARK(BM_PulseOpen)->Arg(0)->Arg(256)->Iterations(3)->Unit(benchmark::kMillisecond);
+
+// The engine running idle on the device for 20 s, the status timer's update
+// every 100 ms: share of one core, without (0) and with (1) real-time
+// scheduling; second argument the buffer asked for.
+void BM_PulseIdleCpu(benchmark::State& state) {
+    rb::System sys{};
+    if (!pulseEngine(sys, static_cast<unsigned>(state.range(1)), state.range(0) ? rb::INIT_REALTIME : 0)) {
+        state.SkipWithError("no PulseAudio device");
+        rb::System_Release(sys);
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // past the stream's start
+    double share = 0;
+    for (auto _ : state) {
+        const double c0 = cpuSeconds();
+        const auto w0 = Clock::now();
+        for (int i = 0; i < 200; ++i) {
+            rb::System_Update(sys);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        share = (cpuSeconds() - c0) / std::chrono::duration<double>(Clock::now() - w0).count();
+    }
+    state.counters["cpu_percent_of_a_core"] = 100.0 * share;
+    rb::System_Release(sys);
+}
+BENCHMARK(BM_PulseIdleCpu)->Args({0, 256})->Args({1, 256})->Args({0, 512})->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// A steady 1 kHz loop on the device while 64 channels with effects play and
+// threads keep the cores busy (second argument: how many); the device's
+// monitor is recorded and every 10 ms block whose tone falls short counts as
+// a dropout. First argument: real-time scheduling.
+void BM_PulseDropoutsUnderLoad(benchmark::State& state) {
+    rb::System sys{};
+    if (!pulseEngine(sys, 0, state.range(0) ? rb::INIT_REALTIME : 0)) {
+        state.SkipWithError("no PulseAudio device");
+        rb::System_Release(sys);
+        return;
+    }
+    int rec = -1, n = 0;
+    rb::System_GetRecordNumDrivers(sys, &n);
+    for (int i = 0; i < n && rec < 0; ++i) {
+        char name[256] = {};
+        rb::System_GetRecordDriverName(sys, i, name, sizeof name);
+        if (std::string(name).find("Monitor") != std::string::npos) rec = i;
+    }
+    if (rec < 0) {
+        state.SkipWithError("no monitor source");
+        rb::System_Release(sys);
+        return;
+    }
+    rb::System_SetRecordDriver(sys, rec);
+    const auto groups = effectGroups(sys);
+    rb::Sound tone{}, bed{};
+    rb::System_CreateSound(sys, writeWav("steady.wav", 48000, 1, 1.0, 1000).c_str(), rb::LOOP_NORMAL, nullptr, &tone);
+    rb::System_CreateSound(sys, writeWav("bed.wav", 48000, 2, 1.0, 90).c_str(), rb::LOOP_NORMAL, nullptr, &bed);
+    rb::Channel c{};
+    rb::System_PlaySound(sys, rb::CHANNEL_FREE, tone, false, &c);
+    for (int i = 0; i < 63; ++i) {
+        rb::System_PlaySound(sys, rb::CHANNEL_FREE, bed, true, &c);
+        rb::Channel_SetVolume(c, 0.0f);  // mixed, not heard
+        rb::Channel_SetChannelGroup(c, groups[static_cast<std::size_t>(i % 16)]);
+        rb::Channel_SetPaused(c, false);
+    }
+    rb::CreateSoundExInfo info{};
+    info.cbsize = sizeof info;
+    info.numchannels = 1;
+    info.defaultfrequency = 48000;
+    info.format = rb::SOUND_FORMAT_PCM16;
+    info.length = 48000 * 2 * 20;
+    rb::Sound ring{};
+    rb::System_CreateSound(sys, nullptr, 0x448, &info, &ring);
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    double dropouts = 0, blocks = 0;
+    for (auto _ : state) {
+        std::atomic<bool> stop{false};
+        std::vector<std::thread> hogs;
+        for (int h = 0; h < state.range(1); ++h)
+            hogs.emplace_back([&] {
+                volatile double x = 1;
+                while (!stop.load(std::memory_order_relaxed)) x = std::sqrt(x + 1.0);
+            });
+        rb::System_RecordStart(sys, ring, false);
+        for (int i = 0; i < 100; ++i) {
+            rb::System_Update(sys);
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        std::uint32_t pos = 0;
+        rb::System_GetRecordPosition(sys, &pos);
+        rb::System_RecordStop(sys);
+        stop = true;
+        for (auto& t : hogs) t.join();
+        void *p1 = nullptr, *p2 = nullptr;
+        std::uint32_t n1 = 0, n2 = 0;
+        rb::Sound_Lock(ring, 0, pos * 2, &p1, &p2, &n1, &n2);
+        const auto* pcm = static_cast<const std::int16_t*>(p1);
+        // Skip the first second: the monitor starts behind.
+        for (std::uint32_t b = 48000; p1 && b + 480 <= pos; b += 480) {
+            double re = 0, im = 0;
+            for (std::uint32_t i = 0; i < 480; ++i) {
+                const double x = pcm[b + i] / 32768.0, w = 2 * std::numbers::pi * 1000.0 * i / 48000.0;
+                re += x * std::cos(w);
+                im -= x * std::sin(w);
+            }
+            blocks += 1;
+            if (2.0 * std::sqrt(re * re + im * im) / 480.0 < 0.2) dropouts += 1;
+        }
+    }
+    state.counters["blocks_10ms"] = blocks;
+    state.counters["dropout_blocks"] = dropouts;
+    rb::System_Release(sys);
+}
+BENCHMARK(BM_PulseDropoutsUnderLoad)->Args({0, 0})->Args({0, 1})->Args({1, 1})->Args({0, 2})->Args({1, 2})->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
 }  // namespace
 

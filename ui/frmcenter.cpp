@@ -289,7 +289,12 @@ void TFrmCenter::TimerStatusTimer() {
     SoundCore& core = m_ctx.core;
     if (core.SoundSystem == rb::System{}) return;
     core.LastResult = rb::System_Update(core.SoundSystem);
-    if (core.LastResult != rb::OK) {
+    if (core.LastResult == rb::ERR_OUTPUT_LOST || core.LastResult == rb::ERR_OUTPUT_RATE ||
+        core.LastResult == rb::ERR_RECORD) {
+        // The engine reports these once and carries on (it reopens a lost
+        // device by itself): tell the user and keep the display running.
+        core.CheckResult(core.LastResult);
+    } else if (core.LastResult != rb::OK) {
         criticalStatusError(QStringLiteral("Ocorreu um erro crítico, a visualização do status foi desabilitada"));
         return;
     }

@@ -1,6 +1,6 @@
 // Whole-file decoding (libsndfile), conversion to the mixer rate (soxr) and
 // tag reading (TagLib). Control thread only.
-#include "internal.h"
+#include "decode.h"
 
 #include <sndfile.h>
 #include <soxr.h>
@@ -20,14 +20,18 @@
 #include <wavfile.h>
 #include <xiphcomment.h>
 
+#include <algorithm>
+#include <array>
 #include <filesystem>
 #include <memory>
+#include <new>
+#include <tuple>
 
 namespace rb::detail {
 namespace {
 
-// A decoded sound may take at most this many float samples (1 GiB).
-constexpr sf_count_t kMaxSamples = sf_count_t{1} << 28;
+// A decoded sound may take at most this many float samples (kMaxSoundBytes).
+constexpr double kMaxSamples = static_cast<double>(kMaxSoundBytes / sizeof(float));
 
 struct SndCloser {
     void operator()(SNDFILE* f) const { sf_close(f); }
@@ -54,6 +58,77 @@ void describe(int sfFormat, SoundObj& s) {
     }
 }
 
+// Left and right weights of a channel in the stereo fold-down: the standard
+// ones (centre to both sides at -3 dB, surrounds to their side at -3 dB, LFE
+// dropped).
+std::pair<float, float> foldWeights(int position) {
+    constexpr float h = 0.70710678f;
+    switch (position) {
+    case SF_CHANNEL_MAP_LEFT: case SF_CHANNEL_MAP_FRONT_LEFT: return {1.0f, 0.0f};
+    case SF_CHANNEL_MAP_RIGHT: case SF_CHANNEL_MAP_FRONT_RIGHT: return {0.0f, 1.0f};
+    case SF_CHANNEL_MAP_MONO: case SF_CHANNEL_MAP_CENTER: case SF_CHANNEL_MAP_FRONT_CENTER: return {h, h};
+    case SF_CHANNEL_MAP_LFE: return {0.0f, 0.0f};
+    case SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER: case SF_CHANNEL_MAP_REAR_LEFT: case SF_CHANNEL_MAP_SIDE_LEFT:
+    case SF_CHANNEL_MAP_TOP_FRONT_LEFT: case SF_CHANNEL_MAP_TOP_REAR_LEFT: return {h, 0.0f};
+    case SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER: case SF_CHANNEL_MAP_REAR_RIGHT: case SF_CHANNEL_MAP_SIDE_RIGHT:
+    case SF_CHANNEL_MAP_TOP_FRONT_RIGHT: case SF_CHANNEL_MAP_TOP_REAR_RIGHT: return {0.0f, h};
+    default: return {0.5f, 0.5f};
+    }
+}
+
+// Folds more than two channels down to stereo. Files without a channel map
+// use the WAVE order (FL FR FC LFE BL BR FLC FRC BC SL SR). The weights are
+// scaled so that a full-scale source cannot clip.
+std::vector<float> foldToStereo(SNDFILE* f, const std::vector<float>& src, int ch, std::size_t frames) {
+    static constexpr std::array<int, 11> kWaveOrder{
+        SF_CHANNEL_MAP_FRONT_LEFT, SF_CHANNEL_MAP_FRONT_RIGHT, SF_CHANNEL_MAP_FRONT_CENTER, SF_CHANNEL_MAP_LFE,
+        SF_CHANNEL_MAP_REAR_LEFT, SF_CHANNEL_MAP_REAR_RIGHT, SF_CHANNEL_MAP_FRONT_LEFT_OF_CENTER,
+        SF_CHANNEL_MAP_FRONT_RIGHT_OF_CENTER, SF_CHANNEL_MAP_REAR_CENTER, SF_CHANNEL_MAP_SIDE_LEFT,
+        SF_CHANNEL_MAP_SIDE_RIGHT};
+    std::vector<int> map(static_cast<std::size_t>(ch), SF_CHANNEL_MAP_INVALID);
+    if (sf_command(f, SFC_GET_CHANNEL_MAP_INFO, map.data(), static_cast<int>(sizeof(int) * map.size())) != SF_TRUE)
+        for (std::size_t c = 0; c < map.size(); ++c) map[c] = c < kWaveOrder.size() ? kWaveOrder[c] : SF_CHANNEL_MAP_INVALID;
+    std::vector<float> wl(map.size()), wr(map.size());
+    float sumL = 0, sumR = 0;
+    for (std::size_t c = 0; c < map.size(); ++c) {
+        std::tie(wl[c], wr[c]) = foldWeights(map[c]);
+        sumL += wl[c];
+        sumR += wr[c];
+    }
+    const float scale = 1.0f / std::max({1.0f, sumL, sumR});
+    std::vector<float> st(frames * 2);
+    for (std::size_t i = 0; i < frames; ++i) {
+        float l = 0, r = 0;
+        const float* in = &src[i * static_cast<std::size_t>(ch)];
+        for (std::size_t c = 0; c < map.size(); ++c) {
+            l += in[c] * wl[c];
+            r += in[c] * wr[c];
+        }
+        st[2 * i] = l * scale;
+        st[2 * i + 1] = r * scale;
+    }
+    return st;
+}
+
+// Converts interleaved frames from one rate to another.
+Result convert(const std::vector<float>& in, int channels, int from, int to, std::vector<float>& out,
+               std::uint32_t& outFrames) {
+    const std::size_t frames = in.size() / static_cast<std::size_t>(channels);
+    const double ratio = static_cast<double>(to) / from;
+    const auto capacity = static_cast<std::size_t>(static_cast<double>(frames) * ratio + 1.0);
+    if (static_cast<double>(capacity) * channels > kMaxSamples) return ERR_TOO_LARGE;
+    out.assign(capacity * static_cast<std::size_t>(channels), 0.0f);
+    std::size_t done = 0;
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    const soxr_quality_spec_t q = soxr_quality_spec(SOXR_HQ, 0);
+    const soxr_error_t err = soxr_oneshot(from, to, static_cast<unsigned>(channels), in.data(), frames, nullptr,
+                                          out.data(), capacity, &done, &io, &q, nullptr);
+    if (err) return ERR_FORMAT;
+    out.resize(done * static_cast<std::size_t>(channels));
+    outFrames = static_cast<std::uint32_t>(done);
+    return OK;
+}
+
 }  // namespace
 
 Result decodeFile(const char* path, int mixRate, SoundObj& s) {
@@ -62,6 +137,7 @@ Result decodeFile(const char* path, int mixRate, SoundObj& s) {
     if (!std::filesystem::exists(p, ec)) return ERR_FILE_NOTFOUND;
     if (!std::filesystem::is_regular_file(p, ec)) return ERR_FILE_BAD;
     if (std::filesystem::file_size(p, ec) == 0) return ERR_FORMAT;
+    if (ec) return ERR_FILE_BAD;
 
     SF_INFO info{};
     std::unique_ptr<SNDFILE, SndCloser> f(sf_open(path, SFM_READ, &info));
@@ -73,33 +149,29 @@ Result decodeFile(const char* path, int mixRate, SoundObj& s) {
         return ERR_FORMAT;
     describe(info.format, s);
 
-    // Read whole, in chunks: compressed formats may not know their length.
+    // Keep mono as mono; fold more than two channels down to stereo.
     const int ch = info.channels;
+    const int outCh = ch == 1 ? 1 : 2;
+    const double growth = std::max(1.0, static_cast<double>(mixRate) / info.samplerate);
+    const auto tooLarge = [&](double frames) {
+        return frames * ch > kMaxSamples || frames * outCh * growth > kMaxSamples;
+    };
+    if (info.frames > 0 && tooLarge(static_cast<double>(info.frames))) return ERR_TOO_LARGE;
+
+    // Read whole, in chunks: compressed formats may not know their length.
     std::vector<float> src;
     std::vector<float> chunk(static_cast<std::size_t>(4096 * ch));
-    if (info.frames > 0 && info.frames * ch < kMaxSamples) src.reserve(static_cast<std::size_t>(info.frames * ch));
+    if (info.frames > 0) src.reserve(static_cast<std::size_t>(info.frames * ch));
     for (;;) {
         const sf_count_t got = sf_readf_float(f.get(), chunk.data(), 4096);
         if (got <= 0) break;
-        if (static_cast<sf_count_t>(src.size()) + got * ch > kMaxSamples) return ERR_MEMORY;
+        if (tooLarge(static_cast<double>(src.size() / static_cast<std::size_t>(ch) + static_cast<std::size_t>(got))))
+            return ERR_TOO_LARGE;
         src.insert(src.end(), chunk.begin(), chunk.begin() + got * ch);
     }
     const std::size_t frames = src.size() / static_cast<std::size_t>(ch);
     if (frames == 0) return ERR_FILE_BAD;
-
-    // Keep mono as mono; fold more than two channels down to stereo.
-    const int outCh = ch == 1 ? 1 : 2;
-    if (ch > 2) {
-        std::vector<float> st(frames * 2);
-        for (std::size_t i = 0; i < frames; ++i) {
-            float l = 0, r = 0;
-            for (int c = 0; c < ch; ++c) (c % 2 ? r : l) += src[i * static_cast<std::size_t>(ch) + static_cast<std::size_t>(c)];
-            const float k = 2.0f / static_cast<float>(ch);
-            st[2 * i] = l * k;
-            st[2 * i + 1] = r * k;
-        }
-        src.swap(st);
-    }
+    if (ch > 2) src = foldToStereo(f.get(), src, ch, frames);
 
     s.sourceChannels = ch;
     s.channels = outCh;
@@ -109,21 +181,27 @@ Result decodeFile(const char* path, int mixRate, SoundObj& s) {
     if (info.samplerate == mixRate) {
         s.pcm = std::move(src);
         s.dataFrames = static_cast<std::uint32_t>(frames);
-    } else {
-        const double ratio = static_cast<double>(mixRate) / info.samplerate;
-        const auto outFrames = static_cast<std::size_t>(static_cast<double>(frames) * ratio + 1.0);
-        s.pcm.assign(outFrames * static_cast<std::size_t>(outCh), 0.0f);
-        std::size_t done = 0;
-        const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
-        const soxr_quality_spec_t q = soxr_quality_spec(SOXR_HQ, 0);
-        const soxr_error_t err = soxr_oneshot(info.samplerate, mixRate, static_cast<unsigned>(outCh), src.data(), frames,
-                                              nullptr, s.pcm.data(), outFrames, &done, &io, &q, nullptr);
-        if (err) return ERR_FORMAT;
-        s.pcm.resize(done * static_cast<std::size_t>(outCh));
-        s.dataFrames = static_cast<std::uint32_t>(done);
+    } else if (const Result r = convert(src, outCh, info.samplerate, mixRate, s.pcm, s.dataFrames); r != OK) {
+        return r;
     }
     if (s.dataFrames == 0) return ERR_FILE_BAD;
     return OK;
+}
+
+Result resampleSound(SoundObj& s, int rate) {
+    if (s.user || s.channels <= 0 || s.dataRate <= 0) return ERR_FORMAT;
+    try {
+        std::vector<float> out;
+        std::uint32_t frames = 0;
+        if (const Result r = convert(s.pcm, s.channels, s.dataRate, rate, out, frames); r != OK) return r;
+        if (frames == 0) return ERR_FILE_BAD;
+        s.pcm.swap(out);
+        s.dataFrames = frames;
+        s.dataRate = rate;
+        return OK;
+    } catch (const std::bad_alloc&) {
+        return ERR_MEMORY;
+    }
 }
 
 namespace {

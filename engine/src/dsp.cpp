@@ -11,6 +11,13 @@ namespace {
 
 constexpr float kPi = std::numbers::pi_v<float>;
 
+// Repeats of a feedback loop of gain g until it falls below -120 dB.
+int repeatsToSilence(float g) {
+    return g <= 0.0f ? 1 : static_cast<int>(std::ceil(std::log(1e-6f) / std::log(g))) + 1;
+}
+
+int msToFrames(float ms, int rate) { return static_cast<int>(ms * static_cast<float>(rate) / 1000.0f) + 1; }
+
 // Delay line with fractional read. process() loops copy one into a DelayTap
 // so that the hot loop works on locals: writes through a float pointer would
 // otherwise force every float member to be reloaded.
@@ -105,7 +112,11 @@ public:
 class FilterUnit final : public DspUnit {
 public:
     FilterUnit(Biquad::Kind k, float f, float q, float g) : kind_(k), freq_(f), q_(q), gain_(g) {}
-    void prepare(int rate) override { bq_.design(kind_, static_cast<float>(rate), freq_, q_, gain_); bq_.reset(); }
+    void prepare(int rate) override {
+        bq_.design(kind_, static_cast<float>(rate), freq_, q_, gain_);
+        bq_.reset();
+        tail_ = msToFrames(100.0f, rate);  // ringing of a low-Q filter
+    }
     void reset() override { bq_.reset(); }
     void process(float* s, int n) noexcept override { bq_.process(s, n); }
 
@@ -121,6 +132,7 @@ public:
     void prepare(int rate) override {
         delay_ = static_cast<std::size_t>(rate / 4);
         for (auto& d : line_) d.resize(static_cast<int>(delay_) + 1);
+        tail_ = repeatsToSilence(0.45f) * static_cast<int>(delay_);
     }
     void reset() override { for (auto& d : line_) d.clear(); }
     void process(float* s, int n) noexcept override {
@@ -146,6 +158,7 @@ public:
     void prepare(int rate) override {
         delay_ = static_cast<std::size_t>(rate * 3 / 8);
         for (auto& d : line_) d.resize(static_cast<int>(delay_) + 1);
+        tail_ = repeatsToSilence(0.4f) * static_cast<int>(delay_);
     }
     void reset() override { for (auto& d : line_) d.clear(); }
     void process(float* s, int n) noexcept override {
@@ -175,6 +188,7 @@ public:
         rate_ = static_cast<float>(rate);
         for (auto& d : line_) d.resize(static_cast<int>((baseMs_ + depthMs_) * rate_ / 1000.0f) + 8);
         phase_ = 0;
+        tail_ = repeatsToSilence(fb_) * msToFrames(baseMs_ + depthMs_, rate);
     }
     void reset() override { for (auto& d : line_) d.clear(); phase_ = 0; count_ = 0; }
     void process(float* s, int n) noexcept override {
@@ -293,6 +307,35 @@ public:
     unsigned count_ = 0;
 };
 
+// Peak limiter at -1 dB: the gain follows every sample, so no sample passes
+// the ceiling; it recovers over 50 ms.
+class Limiter final : public DspUnit {
+public:
+    void prepare(int rate) override {
+        release_ = std::exp(-1.0f / (0.05f * static_cast<float>(rate)));
+        reset();
+    }
+    void reset() override { env_ = 0; }
+    void process(float* s, int n) noexcept override {
+        constexpr float ceiling = 0.8912509f;  // -1 dB
+        float env = env_;
+        const float release = release_;
+        for (int i = 0; i < n; ++i) {
+            const float peak = std::max(std::fabs(s[2 * i]), std::fabs(s[2 * i + 1]));
+            env = std::max(peak, env * release);
+            if (env > ceiling) {
+                const float gain = ceiling / env;
+                s[2 * i] *= gain;
+                s[2 * i + 1] *= gain;
+            }
+        }
+        env_ = env;
+    }
+
+private:
+    float release_ = 1, env_ = 0;
+};
+
 // Brings quiet material up towards full scale: peak follower with a slow fall.
 class Normalizer final : public DspUnit {
 public:
@@ -320,6 +363,7 @@ public:
         window_ = static_cast<float>(rate) * 0.05f;
         for (auto& d : line_) d.resize(static_cast<int>(window_) * 2 + 8);
         phase_ = 0;
+        tail_ = static_cast<int>(window_) * 2 + 8;
     }
     void reset() override { for (auto& d : line_) d.clear(); phase_ = 0; }
     void process(float* s, int n) noexcept override {
@@ -370,6 +414,7 @@ public:
         stride_ = ring_ + 16;
         lines_.assign(kLines * stride_, 0.0f);
         reset();
+        tail_ = static_cast<int>(2.0f * rt60 * static_cast<float>(rate)) + static_cast<int>(longest);
     }
     void reset() override {
         std::fill(lines_.begin(), lines_.end(), 0.0f);
@@ -413,7 +458,7 @@ private:
 // Lo-fi: 6-bit quantisation and a quarter of the sample rate.
 class LoFi final : public DspUnit {
 public:
-    void prepare(int) override { reset(); }
+    void prepare(int) override { reset(); tail_ = 4; }
     void reset() override { held_ = {}; count_ = 0; }
     void process(float* s, int n) noexcept override {
         constexpr float steps = 32.0f;
@@ -456,7 +501,7 @@ std::unique_ptr<DspUnit> makeDspUnit(int index) {
     case 11: return std::make_unique<Normalizer>();
     case 12: return std::make_unique<PitchShift>();
     case 13: return std::make_unique<Reverb>();
-    case 14: return std::make_unique<Compressor>(-1.0f, 100.0f, 0.0f, 0.05f, 50.0f);
+    case 14: return std::make_unique<Limiter>();
     case 15: return std::make_unique<LoFi>();
     default: return nullptr;
     }

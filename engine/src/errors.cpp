@@ -26,6 +26,12 @@ const char* ErrorString(Result result) {
     case ERR_UNINITIALIZED: return "A engine não foi iniciada.";
     case ERR_UNSUPPORTED: return "Operação não suportada por esta saída.";
     case ERR_BUSY: return "A engine está ocupada; tente novamente.";
+    case ERR_OUTPUT_LOST:
+        return "O dispositivo de saída de áudio parou de responder; a engine tenta reabri-lo a cada segundo.";
+    case ERR_OUTPUT_RATE:
+        return "O dispositivo de saída não aceitou a qualidade escolhida; o som é mixado na taxa do dispositivo.";
+    case ERR_TOO_LARGE: return "O som é grande demais: decodificado, passaria de 1 GiB.";
+    case ERR_INTERNAL: return "Erro interno da engine.";
     default: return "Erro desconhecido da engine.";
     }
 }

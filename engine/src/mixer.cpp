@@ -1,20 +1,34 @@
-// The audio thread's side: commands in, mixed blocks out. Nothing here locks,
+// The audio side: requests in, mixed blocks out. Nothing here locks,
 // allocates, touches files or logs.
-#include "internal.h"
+#include "mixer.h"
+
+#include "convert.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
+
+// AVX2 clones of the innermost loops, where the toolchain can pick them at
+// load time (ELF); elsewhere, such as a Windows build, plain functions. The
+// thread sanitizer cannot run the load-time resolvers.
+#if defined(__x86_64__) && defined(__ELF__) && defined(__has_attribute) && !defined(__SANITIZE_THREAD__)
+#if __has_attribute(target_clones)
+#define RB_CLONES __attribute__((target_clones("avx2", "default")))
+#endif
+#endif
+#ifndef RB_CLONES
+#define RB_CLONES
+#endif
 
 namespace rb::detail {
 namespace {
 
-// The innermost loops of mixing; cloned for AVX2 where the processor has it.
-__attribute__((target_clones("avx2", "default")))
+RB_CLONES
 void addScaled(float* __restrict d, const float* __restrict src, int samples, float vol) noexcept {
     for (int k = 0; k < samples; ++k) d[k] += src[k] * vol;
 }
 
-__attribute__((target_clones("avx2", "default")))
+RB_CLONES
 void addMonoScaled(float* __restrict d, const float* __restrict src, int frames, float vol) noexcept {
     for (int k = 0; k < frames; ++k) {
         const float x = src[k] * vol;
@@ -23,60 +37,317 @@ void addMonoScaled(float* __restrict d, const float* __restrict src, int frames,
     }
 }
 
-__attribute__((target_clones("avx2", "default")))
+RB_CLONES
 void addBuffer(float* __restrict d, const float* __restrict src, int samples) noexcept {
     for (int k = 0; k < samples; ++k) d[k] += src[k];
-}
-
-float rawSample(const SoundObj& s, std::size_t index) noexcept {
-    const std::uint8_t* p = s.raw.data();
-    switch (s.format) {
-    case SOUND_FORMAT_PCM8: return (static_cast<float>(p[index]) - 128.0f) / 128.0f;
-    case SOUND_FORMAT_PCM16: {
-        std::int16_t v;
-        std::memcpy(&v, p + index * 2, 2);
-        return static_cast<float>(v) / 32768.0f;
-    }
-    case SOUND_FORMAT_PCM24: {
-        const std::uint8_t* q = p + index * 3;
-        std::int32_t v = (q[0] << 8) | (q[1] << 16) | (q[2] << 24);
-        return static_cast<float>(v >> 8) / 8388608.0f;
-    }
-    case SOUND_FORMAT_PCM32: {
-        std::int32_t v;
-        std::memcpy(&v, p + index * 4, 4);
-        return static_cast<float>(v) / 2147483648.0f;
-    }
-    case SOUND_FORMAT_PCMFLOAT: {
-        float v;
-        std::memcpy(&v, p + index * 4, 4);
-        return v;
-    }
-    default: return 0.0f;
-    }
 }
 
 inline float sampleAt(const SoundObj& s, std::size_t frame, int ch) noexcept {
     const std::size_t i = frame * static_cast<std::size_t>(s.channels) +
                           static_cast<std::size_t>(std::min(ch, s.channels - 1));
-    return s.user ? rawSample(s, i) : s.pcm[i];
+    return s.user ? toFloat(s.raw.data(), i, s.format) : s.pcm[i];
 }
 
-// Mixes one voice into dst; returns false when the voice has ended.
-bool mixVoice(Voice& v, float* dst, int frames) noexcept {
+// Brings a position past the end back into the sound; false when the sound
+// does not loop. A step may be longer than the whole loop, hence the modulo.
+inline bool wrap(double& pos, std::uint32_t len, bool loop) noexcept {
+    if (pos < static_cast<double>(len)) return true;
+    if (!loop) return false;
+    pos = std::fmod(pos, static_cast<double>(len));
+    return true;
+}
+
+// Adds one frame of the sound at `pos`, linearly interpolated, times gain.
+inline void addFrame(const SoundObj& s, double pos, bool loop, float gain, float* d) noexcept {
+    const std::uint32_t len = s.dataFrames;
+    const auto i0 = static_cast<std::size_t>(pos);
+    const std::size_t i1 = i0 + 1 < len ? i0 + 1 : (loop ? 0 : i0);
+    const auto f = static_cast<float>(pos - static_cast<double>(i0));
+    for (int c = 0; c < 2; ++c) {
+        const float a = sampleAt(s, i0, c), b = sampleAt(s, i1, c);
+        d[c] += (a + (b - a) * f) * gain;
+    }
+}
+
+void runChain(Chain& chain, float* buf, int frames) noexcept {
+    for (int i = 0; i < chain.count; ++i) chain.units[static_cast<std::size_t>(i)]->process(buf, frames);
+}
+
+bool dropUnit(Chain& chain, DspUnit* unit) noexcept {
+    for (int i = 0; i < chain.count; ++i)
+        if (chain.units[static_cast<std::size_t>(i)] == unit) {
+            for (int k = i; k + 1 < chain.count; ++k)
+                chain.units[static_cast<std::size_t>(k)] = chain.units[static_cast<std::size_t>(k + 1)];
+            --chain.count;
+            return true;
+        }
+    return false;
+}
+
+}  // namespace
+
+// ---- recording ----
+
+template <typename Put>
+void RecordTarget::advance(std::uint32_t count, Put&& put) noexcept {
+    if (finished.load(std::memory_order_relaxed) || ringFrames == 0) return;
+    std::uint64_t w = written.load(std::memory_order_relaxed);
+    std::uint32_t from = 0;
+    while (count > 0) {
+        if (!loop && w >= ringFrames) break;
+        const auto pos = static_cast<std::uint32_t>(w % ringFrames);
+        const std::uint32_t n = std::min(count, ringFrames - pos);
+        put(pos, from, n);
+        w += n;
+        from += n;
+        count -= n;
+    }
+    written.store(w, std::memory_order_release);
+    if (!loop && w >= ringFrames) finished.store(true, std::memory_order_release);
+}
+
+void RecordTarget::write(const void* frames, std::uint32_t count) noexcept {
+    const auto* src = static_cast<const std::uint8_t*>(frames);
+    advance(count, [&](std::uint32_t pos, std::uint32_t from, std::uint32_t n) {
+        std::memcpy(ring + static_cast<std::size_t>(pos) * frameBytes, src + static_cast<std::size_t>(from) * frameBytes,
+                    static_cast<std::size_t>(n) * frameBytes);
+    });
+}
+
+void RecordTarget::writeMix(const float* stereo, std::uint32_t count) noexcept {
+    const std::size_t bps = static_cast<std::size_t>(bytesPerSample(format));
+    advance(count, [&](std::uint32_t pos, std::uint32_t from, std::uint32_t n) {
+        std::uint8_t* dst = ring + static_cast<std::size_t>(pos) * frameBytes;
+        const float* src = stereo + 2 * static_cast<std::size_t>(from);
+        if (channels == 2) {
+            fromFloat(src, dst, 2 * static_cast<std::size_t>(n), format);
+            return;
+        }
+        // Other layouts frame by frame: mono takes the mean, more channels
+        // get left and right and silence.
+        for (std::uint32_t k = 0; k < n; ++k) {
+            float frame[8] = {};
+            if (channels == 1) {
+                frame[0] = 0.5f * (src[2 * k] + src[2 * k + 1]);
+            } else {
+                frame[0] = src[2 * k];
+                frame[1] = src[2 * k + 1];
+            }
+            fromFloat(frame, dst + k * frameBytes, static_cast<std::size_t>(std::min(channels, 8)), format);
+            if (channels > 8) std::memset(dst + k * frameBytes + 8 * bps, 0, (static_cast<std::size_t>(channels) - 8) * bps);
+        }
+    });
+}
+
+std::uint32_t RecordTarget::position() const noexcept {
+    const std::uint64_t w = written.load(std::memory_order_acquire);
+    if (ringFrames == 0) return 0;
+    return loop ? static_cast<std::uint32_t>(w % ringFrames) : static_cast<std::uint32_t>(std::min<std::uint64_t>(w, ringFrames));
+}
+
+// ---- control thread ----
+
+void Mixer::configure(int rate) {
+    rate_ = rate;
+    rampFrames_ = std::max(8, rate / 1000);
+    mixBuf_.assign(2 * kBlockFrames, 0.0f);
+    groupBuf_.assign(2 * kBlockFrames, 0.0f);
+    for (auto& chain : groups_) retail(chain);
+    retail(master_);
+    for (auto* set : {&voices_, &fades_})
+        for (Voice& v : *set)
+            if (v.active && v.sound) v.step = v.sound->dataRate > 0 ? static_cast<double>(v.sound->dataRate) / rate_ : 1.0;
+}
+
+void Mixer::silence() noexcept {
+    for (int i = 0; i < kMaxChannels; ++i) {
+        if (voices_[static_cast<std::size_t>(i)].active) endVoice(i);
+        fades_[static_cast<std::size_t>(i)].active = false;
+    }
+    port_.endRender(port_.beginRender());
+}
+
+void Mixer::rescale(const SoundObj* sound, double ratio) noexcept {
+    for (auto* set : {&voices_, &fades_})
+        for (Voice& v : *set)
+            if (v.active && v.sound == sound) {
+                v.pos *= ratio;
+                v.step = static_cast<double>(sound->dataRate) / rate_;
+            }
+}
+
+// ---- audio side ----
+
+void Mixer::endVoice(int slot) noexcept {
+    Voice& v = voices_[static_cast<std::size_t>(slot)];
+    v.active = false;
+    shared_.channels[static_cast<std::size_t>(slot)].endedGen.store(v.gen, std::memory_order_release);
+}
+
+// A voice that was heard glides out over about a millisecond instead of
+// stopping dead, which would click.
+void Mixer::stopVoice(int slot) noexcept {
+    Voice& v = voices_[static_cast<std::size_t>(slot)];
+    if (v.heard && !v.paused) {
+        Voice& f = fades_[static_cast<std::size_t>(slot)];
+        f = v;
+        f.fading = true;
+        f.target = 0.0f;
+        f.rampLeft = rampFrames_;
+        f.fadeBase = port_.lastDone();
+    }
+    endVoice(slot);
+}
+
+void Mixer::apply(const Command& c) noexcept {
+    const auto slot = static_cast<std::size_t>(c.slot);
+    auto current = [&]() -> Voice* {
+        Voice& v = voices_[slot];
+        return v.active && v.gen == c.gen ? &v : nullptr;
+    };
+    switch (c.kind) {
+    case Command::Start: {
+        if (voices_[slot].active) stopVoice(c.slot);  // the play is taken for the new one
+        Voice& v = voices_[slot];
+        v = Voice{};
+        v.active = true;
+        v.paused = (c.flag & 1) != 0;
+        v.loop = (c.flag & 2) != 0;
+        v.gen = c.gen;
+        v.sound = c.sound;
+        v.step = c.sound->dataRate > 0 ? static_cast<double>(c.sound->dataRate) / rate_ : 1.0;
+        v.gain = v.target = c.value;
+        v.group = c.target;
+        ChannelShared& ch = shared_.channels[slot];
+        ch.pos.store(0, std::memory_order_relaxed);
+        ch.posGen.store(c.gen, std::memory_order_release);
+        break;
+    }
+    case Command::SetVolume:
+        if (Voice* v = current()) {
+            if (v->heard && !v->paused) {
+                v->target = c.value;
+                v->rampLeft = rampFrames_;
+            } else {
+                v->gain = v->target = c.value;
+                v->rampLeft = 0;
+            }
+        }
+        break;
+    case Command::SetPaused:
+        if (Voice* v = current()) v->paused = c.flag != 0;
+        break;
+    case Command::SetGroup:
+        if (Voice* v = current()) v->group = c.target;
+        break;
+    case Command::Attach: {
+        removeUnit(c.unit);
+        if (c.unit->releasedAt.load(std::memory_order_acquire) != 0) break;  // released since
+        Chain& chain = c.target < 0 ? master_ : groups_[static_cast<std::size_t>(c.target)];
+        if (chain.count < kMaxUnitsPerChain) {
+            // A unit arrives cleared (or keeps its state when moved): the
+            // chain goes on resting, if it was, until something feeds it.
+            chain.units[static_cast<std::size_t>(chain.count++)] = c.unit;
+            retail(chain);
+        }
+        break;
+    }
+    case Command::Detach: removeUnit(c.unit); break;
+    }
+}
+
+void Mixer::removeUnit(DspUnit* unit) noexcept {
+    if (dropUnit(master_, unit)) retail(master_);
+    for (Chain& chain : groups_)
+        if (chain.count && dropUnit(chain, unit)) retail(chain);
+}
+
+void Mixer::retail(Chain& chain) noexcept {
+    int tail = 0;
+    for (int i = 0; i < chain.count; ++i) tail += chain.units[static_cast<std::size_t>(i)]->tailFrames();
+    chain.tail = tail;
+}
+
+// Stops, group releases and unit releases: the requests that never wait in
+// the queue.
+void Mixer::takeRequests(std::uint64_t epoch) noexcept {
+    for (int i = 0; i < kMaxChannels; ++i) {
+        const Voice& v = voices_[static_cast<std::size_t>(i)];
+        if (v.active && shared_.channels[static_cast<std::size_t>(i)].stopGen.load(std::memory_order_acquire) == v.gen)
+            stopVoice(i);
+    }
+    const std::uint64_t clears = shared_.groupClears.load(std::memory_order_acquire);
+    if (clears != groupClearsSeen_) {
+        bool waiting = false;
+        for (int g = 0; g < kMaxGroups; ++g) {
+            const std::uint64_t at = shared_.groupClearAt[static_cast<std::size_t>(g)].load(std::memory_order_acquire);
+            if (at <= groupCleared_[static_cast<std::size_t>(g)]) continue;
+            if (at > epoch) {
+                waiting = true;
+                continue;
+            }
+            groupCleared_[static_cast<std::size_t>(g)] = at;
+            Chain& chain = groups_[static_cast<std::size_t>(g)];
+            chain.count = 0;
+            chain.tail = 0;
+            chain.silent = Chain::kResting;
+            for (auto* set : {&voices_, &fades_})
+                for (Voice& v : *set)
+                    if (v.group == g) v.group = -1;
+        }
+        if (!waiting) groupClearsSeen_ = clears;
+    }
+    const std::uint64_t released = shared_.unitReleases.load(std::memory_order_acquire);
+    if (released != unitReleasesSeen_) {
+        bool waiting = false;
+        auto sweep = [&](Chain& chain) {
+            bool changed = false;
+            for (int i = chain.count - 1; i >= 0; --i) {
+                DspUnit* u = chain.units[static_cast<std::size_t>(i)];
+                const std::uint64_t at = u->releasedAt.load(std::memory_order_acquire);
+                if (at == 0) continue;
+                if (at > epoch) waiting = true;
+                else changed |= dropUnit(chain, u);
+            }
+            if (changed) retail(chain);
+        };
+        sweep(master_);
+        for (Chain& chain : groups_)
+            if (chain.count) sweep(chain);
+        if (!waiting) unitReleasesSeen_ = released;
+    }
+}
+
+// Mixes `frames` of v into dst; false when the voice is over (its sound
+// ended without looping, or its fade is complete).
+bool Mixer::mixVoice(Voice& v, float* dst, int frames) noexcept {
     const SoundObj& s = *v.sound;
     const std::uint32_t len = s.dataFrames;
     if (len == 0 || s.channels <= 0) return false;
-    const float vol = v.volume;
+    v.heard = true;
     int i = 0;
+    // A volume glide, frame by frame.
+    while (v.rampLeft > 0 && i < frames) {
+        if (!wrap(v.pos, len, v.loop)) return false;
+        v.gain += (v.target - v.gain) / static_cast<float>(v.rampLeft);
+        --v.rampLeft;
+        addFrame(s, v.pos, v.loop, v.gain, dst + 2 * i);
+        v.pos += v.step;
+        ++i;
+    }
+    if (v.fading && v.rampLeft == 0) return false;
+    const float vol = v.gain;
     if (v.step == 1.0 && !s.user) {
-        // Fast path: same rate, float data.
+        // Fast path: float data at the mixer rate, whole frames.
         auto pos = static_cast<std::size_t>(v.pos);
         const float* pcm = s.pcm.data();
         while (i < frames) {
             if (pos >= len) {
-                if (!v.loop) { v.pos = static_cast<double>(pos); return false; }
-                pos = 0;
+                if (!v.loop) {
+                    v.pos = static_cast<double>(pos);
+                    return false;
+                }
+                pos %= len;
             }
             const int n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(frames - i), len - pos));
             if (s.channels == 1) addMonoScaled(dst + 2 * i, pcm + pos, n, vol);
@@ -89,181 +360,100 @@ bool mixVoice(Voice& v, float* dst, int frames) noexcept {
     }
     double pos = v.pos;
     for (; i < frames; ++i) {
-        if (pos >= len) {
-            if (!v.loop) { v.pos = pos; return false; }
-            pos -= len;
+        if (!wrap(pos, len, v.loop)) {
+            v.pos = pos;
+            return false;
         }
-        const auto i0 = static_cast<std::size_t>(pos);
-        const std::size_t i1 = i0 + 1 < len ? i0 + 1 : (v.loop ? 0 : i0);
-        const auto f = static_cast<float>(pos - static_cast<double>(i0));
-        for (int c = 0; c < 2; ++c) {
-            const float a = sampleAt(s, i0, c), b = sampleAt(s, i1, c);
-            dst[2 * i + c] += (a + (b - a) * f) * vol;
-        }
+        addFrame(s, pos, v.loop, vol, dst + 2 * i);
         pos += v.step;
     }
     v.pos = pos;
     return true;
 }
 
-void removeUnit(Chain& chain, DspUnit* unit) noexcept {
-    for (int i = 0; i < chain.count; ++i)
-        if (chain.units[static_cast<std::size_t>(i)] == unit) {
-            for (int k = i; k + 1 < chain.count; ++k)
-                chain.units[static_cast<std::size_t>(k)] = chain.units[static_cast<std::size_t>(k + 1)];
-            --chain.count;
-            return;
-        }
-}
-
-void runChain(Chain& chain, float* buf, int frames) noexcept {
-    for (int i = 0; i < chain.count; ++i) chain.units[static_cast<std::size_t>(i)]->process(buf, frames);
-}
-
-}  // namespace
-
-void SystemImpl::apply(const Command& c) noexcept {
-    auto endVoice = [this](int slot) {
-        Voice& v = voices[static_cast<std::size_t>(slot)];
-        v.active = false;
-        publish[static_cast<std::size_t>(slot)].endedGen.store(v.gen, std::memory_order_release);
+void Mixer::renderBlock(float* out, int frames) noexcept {
+    float* mix = mixBuf_.data();
+    const int samples = 2 * frames;
+    std::fill(mix, mix + samples, 0.0f);
+    std::array<bool, kMaxGroups> fed{};
+    bool masterFed = false;
+    auto finish = [this](Voice& v, bool fade, int slot) {
+        if (fade) v.active = false;
+        else endVoice(slot);
     };
-    auto current = [this, &c]() -> Voice* {
-        Voice& v = voices[static_cast<std::size_t>(c.slot)];
-        return v.active && v.gen == c.gen ? &v : nullptr;
-    };
-    switch (c.kind) {
-    case Command::Start: {
-        Voice& v = voices[static_cast<std::size_t>(c.slot)];
-        v.active = true;
-        v.paused = (c.flag & 1) != 0;
-        v.loop = (c.flag & 2) != 0;
-        v.gen = c.gen;
-        v.sound = c.sound;
-        v.pos = 0;
-        v.step = c.sound->dataRate > 0 ? static_cast<double>(c.sound->dataRate) / mixRate : 1.0;
-        v.volume = c.value;
-        v.group = c.target;
-        publish[static_cast<std::size_t>(c.slot)].pos.store(0, std::memory_order_relaxed);
-        break;
-    }
-    case Command::SetVolume: if (Voice* v = current()) v->volume = c.value; break;
-    case Command::SetPaused: if (Voice* v = current()) v->paused = c.flag != 0; break;
-    case Command::SetGroup: if (Voice* v = current()) v->group = c.target; break;
-    case Command::Stop: if (current()) endVoice(c.slot); break;
-    case Command::StopSound:
-        for (int i = 0; i < kMaxChannels; ++i)
-            if (voices[static_cast<std::size_t>(i)].active && voices[static_cast<std::size_t>(i)].sound == c.sound) endVoice(i);
-        break;
-    case Command::StopAll:
-        for (int i = 0; i < kMaxChannels; ++i)
-            if (voices[static_cast<std::size_t>(i)].active) endVoice(i);
-        break;
-    case Command::Attach: {
-        removeUnit(masterChain, c.unit);
-        for (auto& ch : groupChains) removeUnit(ch, c.unit);
-        Chain& target = c.target < 0 ? masterChain : groupChains[static_cast<std::size_t>(c.target)];
-        if (target.count < kMaxUnitsPerChain) {
-            c.unit->reset();
-            target.units[static_cast<std::size_t>(target.count++)] = c.unit;
-        }
-        break;
-    }
-    case Command::Detach:
-        removeUnit(masterChain, c.unit);
-        for (auto& ch : groupChains) removeUnit(ch, c.unit);
-        break;
-    case Command::ClearGroup:
-        groupChains[static_cast<std::size_t>(c.slot)].count = 0;
-        for (auto& v : voices)
-            if (v.group == c.slot) v.group = -1;
-        break;
-    }
-}
-
-void SystemImpl::applyCommands() noexcept {
-    Command c;
-    std::uint64_t n = 0;
-    while (queue.pop(c)) {
-        apply(c);
-        ++n;
-    }
-    if (n) processed.fetch_add(n, std::memory_order_release);
-}
-
-void SystemImpl::renderBlock(float* out, int frames) noexcept {
-    float* mix = mixBuf.data();
-    std::fill(mix, mix + 2 * frames, 0.0f);
-    std::array<bool, kMaxGroups> pendingGroup{};
-    for (std::size_t i = 0; i < voices.size(); ++i) {
-        Voice& v = voices[i];
-        if (!v.active || v.paused) continue;
-        if (v.group >= 0 && groupChains[static_cast<std::size_t>(v.group)].count > 0) {
-            pendingGroup[static_cast<std::size_t>(v.group)] = true;
-            continue;
-        }
-        if (!mixVoice(v, mix, frames)) {
-            v.active = false;
-            publish[i].endedGen.store(v.gen, std::memory_order_release);
-        }
-        publish[i].pos.store(static_cast<std::uint32_t>(v.pos), std::memory_order_relaxed);
-    }
-    // Groups with effects run every block, so echoes and reverb tails ring on
-    // after their voices end.
-    float* gbuf = groupBuf.data();
-    for (std::size_t g = 0; g < groupChains.size(); ++g) {
-        Chain& chain = groupChains[g];
-        if (chain.count == 0) continue;
-        std::fill(gbuf, gbuf + 2 * frames, 0.0f);
-        if (pendingGroup[g]) {
-            for (std::size_t i = 0; i < voices.size(); ++i) {
-                Voice& v = voices[i];
-                if (!v.active || v.paused || v.group != static_cast<int>(g)) continue;
-                if (!mixVoice(v, gbuf, frames)) {
-                    v.active = false;
-                    publish[i].endedGen.store(v.gen, std::memory_order_release);
-                }
-                publish[i].pos.store(static_cast<std::uint32_t>(v.pos), std::memory_order_relaxed);
+    for (int slot = 0; slot < kMaxChannels; ++slot) {
+        for (bool fade : {false, true}) {
+            Voice& v = (fade ? fades_ : voices_)[static_cast<std::size_t>(slot)];
+            if (!v.active || v.paused) continue;
+            if (v.group >= 0 && groups_[static_cast<std::size_t>(v.group)].count > 0) {
+                fed[static_cast<std::size_t>(v.group)] = true;
+                continue;
             }
+            if (!mixVoice(v, mix, frames)) finish(v, fade, slot);
+            masterFed = true;
+        }
+    }
+    // A group's effects run while voices feed it and for their tail after,
+    // so echoes and reverb ring out; then the chain rests until fed again.
+    float* gbuf = groupBuf_.data();
+    for (std::size_t g = 0; g < groups_.size(); ++g) {
+        Chain& chain = groups_[g];
+        if (chain.count == 0) continue;
+        if (fed[g]) {
+            chain.silent = 0;
+        } else if (chain.silent >= chain.tail) {
+            continue;
+        } else {
+            chain.silent += frames;
+        }
+        std::fill(gbuf, gbuf + samples, 0.0f);
+        if (fed[g]) {
+            for (int slot = 0; slot < kMaxChannels; ++slot)
+                for (bool fade : {false, true}) {
+                    Voice& v = (fade ? fades_ : voices_)[static_cast<std::size_t>(slot)];
+                    if (!v.active || v.paused || v.group != static_cast<int>(g)) continue;
+                    if (!mixVoice(v, gbuf, frames)) finish(v, fade, slot);
+                }
         }
         runChain(chain, gbuf, frames);
-        addBuffer(mix, gbuf, 2 * frames);
+        addBuffer(mix, gbuf, samples);
+        masterFed = true;
     }
-    runChain(masterChain, mix, frames);
-    std::memcpy(out, mix, sizeof(float) * 2 * static_cast<std::size_t>(frames));
+    if (master_.count > 0) {
+        bool run = true;
+        if (masterFed) master_.silent = 0;
+        else if (master_.silent < master_.tail) master_.silent += frames;
+        else run = false;
+        if (run) runChain(master_, mix, frames);
+    }
+    if (out) std::memcpy(out, mix, sizeof(float) * static_cast<std::size_t>(samples));
 }
 
-void SystemImpl::render(float* out, unsigned frames) noexcept {
-    applyCommands();
+std::uint64_t Mixer::doneEpoch(std::uint64_t epoch) const noexcept {
+    // A fading voice still reads its sound: hold back what was released
+    // after the fade began.
+    for (const Voice& f : fades_)
+        if (f.active) epoch = std::min(epoch, f.fadeBase);
+    return epoch;
+}
+
+void Mixer::render(float* out, unsigned frames) noexcept {
+    const std::uint64_t epoch = port_.beginRender();
+    port_.drain([this](const Command& c) { apply(c); });
+    takeRequests(epoch);
+    RecordTarget* record = shared_.mixRecord.load(std::memory_order_acquire);
     unsigned done = 0;
     while (done < frames) {
         const int n = static_cast<int>(std::min<unsigned>(frames - done, kBlockFrames));
-        renderBlock(out + 2 * done, n);
+        float* block = out + 2 * static_cast<std::size_t>(done);
+        renderBlock(block, n);
+        if (record) record->writeMix(block, static_cast<std::uint32_t>(n));
         done += static_cast<unsigned>(n);
     }
-}
-
-void Recorder::write(const void* data, std::uint32_t frames) noexcept {
-    if (!active.load(std::memory_order_acquire) || !sound || ringFrames == 0) return;
-    auto* ring = sound->raw.data();
-    const auto* src = static_cast<const std::uint8_t*>(data);
-    std::uint32_t pos = writeFrame.load(std::memory_order_relaxed);
-    while (frames > 0) {
-        const std::uint32_t n = std::min(frames, ringFrames - pos);
-        std::memcpy(ring + static_cast<std::size_t>(pos) * frameBytes, src, static_cast<std::size_t>(n) * frameBytes);
-        src += static_cast<std::size_t>(n) * frameBytes;
-        frames -= n;
-        pos += n;
-        if (pos == ringFrames) {
-            if (!loop) {
-                writeFrame.store(pos, std::memory_order_release);
-                active.store(false, std::memory_order_release);
-                return;
-            }
-            pos = 0;
-        }
-    }
-    writeFrame.store(pos, std::memory_order_release);
+    for (std::size_t i = 0; i < voices_.size(); ++i)
+        if (voices_[i].active)
+            shared_.channels[i].pos.store(static_cast<std::uint32_t>(voices_[i].pos), std::memory_order_relaxed);
+    port_.endRender(doneEpoch(epoch));
 }
 
 }  // namespace rb::detail

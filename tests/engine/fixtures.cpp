@@ -84,6 +84,21 @@ std::string pluginName(rb::System sys, int dspIndex) {
     return name;
 }
 
+rb::Sound userSound(rb::System sys, int format, int channels, int rate, std::uint32_t frames, std::uint32_t mode) {
+    const std::uint32_t bytes = format == rb::SOUND_FORMAT_PCM8 ? 1 : format == rb::SOUND_FORMAT_PCM16 ? 2
+                                : format == rb::SOUND_FORMAT_PCM24                                   ? 3
+                                                                                                     : 4;
+    rb::CreateSoundExInfo info{};
+    info.cbsize = sizeof info;
+    info.numchannels = channels;
+    info.defaultfrequency = rate;
+    info.format = format;
+    info.length = frames * static_cast<std::uint32_t>(channels) * bytes;
+    rb::Sound s{};
+    EXPECT_EQ(rb::System_CreateSound(sys, nullptr, mode, &info, &s), rb::OK);
+    return s;
+}
+
 void NullEngine::SetUp() {
     ASSERT_EQ(rb::System_Create(&sys), rb::OK);
     ASSERT_EQ(rb::System_SetOutput(sys, rb::OUTPUTTYPE_NULL), rb::OK);

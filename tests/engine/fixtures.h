@@ -39,6 +39,10 @@ float peak(const std::vector<float>& stereo, std::size_t firstFrame = 0, std::si
 
 std::string pluginName(rb::System sys, int dspIndex);
 
+// A user sound (the recording ring's kind) of `frames` zeroed frames.
+rb::Sound userSound(rb::System sys, int format, int channels, int rate, std::uint32_t frames,
+                    std::uint32_t mode = 0x448);
+
 // A null-output engine at 48 kHz, initialised.
 class NullEngine : public ::testing::Test {
 protected:

@@ -1,10 +1,13 @@
 // The real device path: play through RtAudio into the PulseAudio null sink,
 // record its monitor, and find the sound in the recording.
 #include "fixtures.h"
+#include "privatepulse.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace rbtest;
@@ -127,6 +130,191 @@ TEST(Device, MissingApiOrDeviceFailsCleanly) {
         EXPECT_EQ(rb::System_SetDriver(sys, 0), rb::ERR_INVALID_PARAM);
     }
     ASSERT_EQ(rb::System_Release(sys), rb::OK);
+}
+
+// ---- a PulseAudio server of the test's own, killed and restarted ----
+
+using Clock = std::chrono::steady_clock;
+
+double cpuSeconds() {
+    rusage r{};
+    ::getrusage(RUSAGE_SELF, &r);
+    return static_cast<double>(r.ru_utime.tv_sec + r.ru_stime.tv_sec) +
+           1e-6 * static_cast<double>(r.ru_utime.tv_usec + r.ru_stime.tv_usec);
+}
+
+class DeviceLoss : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!PrivatePulse::installed()) GTEST_SKIP() << "pulseaudio is not installed";
+        ASSERT_TRUE(pulse.start()) << "the private PulseAudio server did not start";
+        ASSERT_EQ(rb::System_Create(&sys), rb::OK);
+        ASSERT_EQ(rb::System_SetOutput(sys, rb::OUTPUTTYPE_PULSEAUDIO), rb::OK);
+    }
+    void TearDown() override {
+        if (sys != rb::System{}) {
+            EXPECT_EQ(rb::System_Release(sys), rb::OK);
+        }
+    }
+    void initOn(const std::string& device, int rate = 48000) {
+        const int id = findDevice(sys, false, device);
+        ASSERT_GE(id, 0) << device;
+        ASSERT_EQ(rb::System_SetDriver(sys, id), rb::OK);
+        ASSERT_EQ(rb::System_SetSoftwareFormat(sys, rate, rb::SOUND_FORMAT_PCM16, 0, 0, 1), rb::OK);
+        ASSERT_EQ(rb::System_Init(sys, 64, 0, nullptr), rb::OK);
+    }
+    rb::Sound tone(double hz, double seconds, std::uint32_t mode) {
+        const auto file = dir.path("tone" + std::to_string(files++) + ".wav");
+        writeSound(file, 0x010002, 48000, 1, sine(hz, 48000, static_cast<int>(48000 * seconds), 0.5f));
+        rb::Sound s{};
+        EXPECT_EQ(rb::System_CreateSound(sys, file.c_str(), rb::MODE_SOFTWARE | mode, nullptr, &s), rb::OK);
+        return s;
+    }
+    rb::OutputStats stats() {
+        rb::OutputStats st{};
+        EXPECT_EQ(rb::System_GetOutputStats(sys, &st, false), rb::OK);
+        return st;
+    }
+    // Calls Update as the status timer does until pred holds; the results seen.
+    template <typename P>
+    std::vector<rb::Result> updateUntil(P pred, double seconds) {
+        std::vector<rb::Result> seen;
+        const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+        while (!pred() && Clock::now() < end) {
+            seen.push_back(rb::System_Update(sys));
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return seen;
+    }
+    // A fresh null sink may hold the first writes for a couple of seconds.
+    bool started() {
+        updateUntil([&] { return stats().callbacks > 50; }, 8.0);
+        return stats().callbacks > 50;
+    }
+    bool flowing() {
+        const std::uint64_t before = stats().callbacks;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return stats().callbacks > before + 5;
+    }
+    // Records the monitor of `sink` for a while; the level of hz in the last quarter second.
+    double hear(const std::string& sink, double hz) {
+        const int rec = findDevice(sys, true, "Monitor of " + sink);
+        EXPECT_GE(rec, 0);
+        EXPECT_EQ(rb::System_SetRecordDriver(sys, rec), rb::OK);
+        const rb::Sound ring = userSound(sys, rb::SOUND_FORMAT_PCM16, 2, 48000, 4 * 48000);
+        EXPECT_EQ(rb::System_SetRecordSource(sys, rb::RECORD_SOURCE_DEVICE), rb::OK);
+        EXPECT_EQ(rb::System_RecordStart(sys, ring, true), rb::OK);
+        std::uint64_t frames = 0;
+        updateUntil([&] { rb::System_GetRecordFrames(sys, &frames); return frames > 48000; }, 8.0);
+        std::uint32_t pos = 0;
+        rb::System_GetRecordPosition(sys, &pos);
+        rb::System_RecordStop(sys);
+        if (pos < 12000) return 0;
+        void *p1 = nullptr, *p2 = nullptr;
+        std::uint32_t n1 = 0, n2 = 0;
+        EXPECT_EQ(rb::Sound_Lock(ring, (pos - 12000) * 4, 12000 * 4, &p1, &p2, &n1, &n2), rb::OK);
+        std::vector<float> heard;
+        const auto* pcm = static_cast<const std::int16_t*>(p1);
+        for (std::uint32_t i = 0; p1 && i < n1 / 2; ++i) heard.push_back(pcm[i] / 32768.0f);
+        rb::Sound_Release(ring);
+        return toneLevel(heard, 0, hz, 48000);
+    }
+
+    PrivatePulse pulse{{"Saida A", "Saida B"}};
+    rb::System sys{};
+    TempDir dir;
+    int files = 0;
+};
+
+// The server dies under a playing loop: one report, no spinning, the loop
+// keeps its time, and it is heard again once the server is back.
+TEST_F(DeviceLoss, AKilledServerIsReportedOnceAndTheLoopComesBack) {
+    initOn("Saida A");
+    const rb::Sound loop = tone(1000, 1.0, rb::LOOP_NORMAL);
+    rb::Channel c{};
+    ASSERT_EQ(rb::System_PlaySound(sys, rb::CHANNEL_FREE, loop, false, &c), rb::OK);
+    ASSERT_TRUE(started()) << "the stream did not start";
+
+    pulse.kill();
+    std::vector<rb::Result> seen = updateUntil([&] { return stats().lost != 0; }, 8.0);
+    ASSERT_EQ(stats().lost, 1u) << "the loss was not noticed";
+    const double cpu0 = cpuSeconds();
+    const auto wall0 = Clock::now();
+    const auto more = updateUntil([] { return false; }, 1.5);
+    seen.insert(seen.end(), more.begin(), more.end());
+    const double cpuShare = (cpuSeconds() - cpu0) / std::chrono::duration<double>(Clock::now() - wall0).count();
+    EXPECT_LT(cpuShare, 0.2) << "nothing spins while the device is away";
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), rb::ERR_OUTPUT_LOST), 1);
+    EXPECT_EQ(std::count(seen.begin(), seen.end(), rb::OK), static_cast<long>(seen.size()) - 1);
+    bool playing = false;
+    EXPECT_EQ(rb::Channel_IsPlaying(c, &playing), rb::OK);
+    EXPECT_TRUE(playing) << "the loop and its handle survive";
+    std::uint32_t before = 0, after = 0;
+    rb::Channel_GetPosition(c, &before, rb::TIMEUNIT_MS);
+    updateUntil([] { return false; }, 0.5);
+    rb::Channel_GetPosition(c, &after, rb::TIMEUNIT_MS);
+    EXPECT_NE(before, after) << "the engine keeps time while the device is away";
+
+    ASSERT_TRUE(pulse.start());
+    const auto back = updateUntil([&] { return stats().lost == 0 && flowing(); }, 10.0);
+    ASSERT_EQ(stats().lost, 0u) << "the device was not reopened";
+    EXPECT_EQ(std::count(back.begin(), back.end(), rb::ERR_OUTPUT_LOST), 0);
+    EXPECT_GT(hear("Saida A", 1000), 0.3) << "the loop is heard again on the sink's monitor";
+}
+
+// A device change while the server is gone fails, and the engine neither
+// claims a stream it does not have nor lets one-shots play forever; it gets
+// its previous device back with the server.
+TEST_F(DeviceLoss, AFailedDeviceChangeLeavesAConsistentEngine) {
+    initOn("Saida A");
+    const int a = findDevice(sys, false, "Saida A"), b = findDevice(sys, false, "Saida B");
+    ASSERT_TRUE(started());
+    pulse.kill();
+    EXPECT_EQ(rb::System_SetDriver(sys, b), rb::ERR_OUTPUT_INIT);
+    int driver = -1;
+    ASSERT_EQ(rb::System_GetDriver(sys, &driver), rb::OK);
+    EXPECT_EQ(driver, a) << "back to the previous device";
+    const rb::Sound shortHit = tone(500, 0.3, rb::LOOP_OFF);
+    rb::Channel c{};
+    ASSERT_EQ(rb::System_PlaySound(sys, rb::CHANNEL_FREE, shortHit, false, &c), rb::OK);
+    bool playing = true;
+    updateUntil([&] { return rb::Channel_IsPlaying(c, &playing) != rb::OK; }, 3.0);
+    EXPECT_FALSE(playing) << "a one-shot ends on time without a device";
+    ASSERT_TRUE(pulse.start());
+    const rb::Sound loop = tone(700, 1.0, rb::LOOP_NORMAL);
+    ASSERT_EQ(rb::System_PlaySound(sys, rb::CHANNEL_FREE, loop, false, &c), rb::OK);
+    updateUntil([&] { return stats().lost == 0 && flowing(); }, 10.0);
+    ASSERT_EQ(stats().lost, 0u);
+    EXPECT_GT(hear("Saida A", 700), 0.3);
+}
+
+// A rate PulseAudio does not take: the engine runs at the device's rate,
+// says so once, and sounds keep their pitch.
+TEST_F(DeviceLoss, TheDevicesRateWinsAndIsReportedOnce) {
+    initOn("Saida A", 11025);
+    int rate = 0;
+    ASSERT_EQ(rb::System_GetSoftwareFormat(sys, &rate, nullptr), rb::OK);
+    EXPECT_NE(rate, 11025);
+    EXPECT_GE(rate, 44100);
+    EXPECT_EQ(rb::System_Update(sys), rb::ERR_OUTPUT_RATE);
+    EXPECT_EQ(rb::System_Update(sys), rb::OK);
+    const rb::Sound loop = tone(1000, 1.0, rb::LOOP_NORMAL);
+    rb::Channel c{};
+    ASSERT_EQ(rb::System_PlaySound(sys, rb::CHANNEL_FREE, loop, false, &c), rb::OK);
+    EXPECT_GT(hear("Saida A", 1000), 0.3);
+}
+
+// Recording the mix opens no input stream: the server sees no recording client.
+TEST_F(DeviceLoss, RecordingTheMixNeedsNoRecordingDevice) {
+    initOn("Saida B");
+    const rb::Sound ring = userSound(sys, rb::SOUND_FORMAT_PCM16, 2, 48000, 48000);
+    ASSERT_EQ(rb::System_SetRecordSource(sys, rb::RECORD_SOURCE_MIX), rb::OK);
+    ASSERT_EQ(rb::System_RecordStart(sys, ring, true), rb::OK);
+    std::uint64_t frames = 0;
+    updateUntil([&] { rb::System_GetRecordFrames(sys, &frames); return frames > 4800; }, 8.0);
+    EXPECT_GT(frames, 4800u);
+    EXPECT_EQ(pulse.pactl("list short source-outputs"), "");
+    EXPECT_NE(pulse.pactl("list short sink-inputs"), "");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "frmsobre.h"
 #include "frmsplash.h"
 #include "paintcanais.h"
+#include "privatepulse.h"
 #include "rimbalbtn.h"
 #include "textfiles.h"
 
@@ -447,6 +448,52 @@ TEST_F(Program, ClosingReleasesTheEngineAndSavesTheSettings) {
     EXPECT_TRUE(iniText().contains("FirstRun=0"));
     EXPECT_TRUE(iniText().contains("PackName=Kit"));
     EXPECT_FALSE(QFile::exists(appDir + "Temp.$$$"));
+}
+
+// The PulseAudio server dies while the program runs: the loss is shown once
+// (not on every status tick), the status display goes on, and the engine
+// takes the device back when the server returns.
+TEST_F(Program, ADeviceLossIsShownOnceAndTheProgramCarriesOn) {
+    if (!PrivatePulse::installed()) GTEST_SKIP() << "pulseaudio is not installed";
+    PrivatePulse pulse;
+    ASSERT_TRUE(pulse.start());
+    ctx->forcedOutputType = rb::OUTPUTTYPE_PULSEAUDIO;
+    preparePackage(1);
+    ASSERT_TRUE(runStartup());
+    TFrmCenter w(*ctx);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    const auto pressA = [&] {
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : &w, Qt::Key_A);
+    };
+    auto stats = [&] {
+        rb::OutputStats st{};
+        rb::System_GetOutputStats(ctx->core.SoundSystem, &st, false);
+        return st;
+    };
+    for (int i = 0; i < 80 && stats().callbacks < 50; ++i) QTest::qWait(100);
+    ASSERT_GE(stats().callbacks, 50u) << "the stream did not start";
+    pressA();
+    EXPECT_TRUE(ctx->core.IsChannelPlaying(ctx->core.KeySounds[0].channels[0]));
+
+    pulse.kill();
+    for (int i = 0; i < 60 && stats().lost == 0; ++i) QTest::qWait(100);
+    ASSERT_EQ(stats().lost, 1u);
+    QTest::qWait(1500);  // fifteen more status ticks
+    const QString lost = QStringLiteral("Erro da engine: (%1)").arg(rb::ERR_OUTPUT_LOST);
+    int shown = 0;
+    for (const PromptRecord& p : prompt.asked) shown += p.text.startsWith(lost);
+    EXPECT_EQ(shown, 1) << prompt.texts().join(" | ").toStdString();
+    EXPECT_EQ(prompt.asked.size(), 1);
+    EXPECT_TRUE(w.TimerStatus.isActive());
+
+    ASSERT_TRUE(pulse.start());
+    for (int i = 0; i < 100 && stats().lost != 0; ++i) QTest::qWait(100);
+    EXPECT_EQ(stats().lost, 0u) << "the device came back";
+    pressA();
+    EXPECT_TRUE(ctx->core.IsChannelPlaying(ctx->core.KeySounds[0].channels[0]));
+    w.close();
 }
 
 }  // namespace

@@ -1,0 +1,139 @@
+// The audio side: voices, effect chains and the mix. Mixer's members belong to
+// whichever thread drives it (the device thread, the null output's renderer,
+// or the control thread while neither runs); Shared holds the only state both
+// sides touch, all of it atomic.
+#pragma once
+
+#include "objects.h"
+#include "port.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+namespace rb::detail {
+
+inline constexpr int kMaxGroups = 256;
+inline constexpr int kMaxUnitsPerChain = 32;
+inline constexpr int kBlockFrames = 256;
+inline constexpr int kDefaultRate = 48000;
+
+// A recording in progress: the ring is the user sound's bytes.
+struct RecordTarget {
+    std::uint8_t* ring = nullptr;
+    std::uint32_t ringFrames = 0;
+    std::uint32_t frameBytes = 0;
+    int format = 0;
+    int channels = 0;
+    bool loop = true;
+    std::atomic<std::uint64_t> written{0};  // frames since the start; never wraps
+    std::atomic<bool> finished{false};      // a ring without loop is full
+
+    // The one writing thread: the input device's, or the mixer's.
+    void write(const void* frames, std::uint32_t count) noexcept;     // frames in the ring's format
+    void writeMix(const float* stereo, std::uint32_t count) noexcept;  // mixed frames, converted
+    std::uint32_t position() const noexcept;
+
+private:
+    // Where the next `count` frames go: calls put(ringFrame, n) per piece.
+    template <typename Put>
+    void advance(std::uint32_t count, Put&& put) noexcept;
+};
+
+struct ChannelShared {
+    std::atomic<std::uint64_t> stopGen{0};   // control -> audio: stop the play of this generation
+    std::atomic<std::uint64_t> endedGen{0};  // audio -> control: the play of this generation has ended
+    std::atomic<std::uint64_t> posGen{0};    // audio -> control: generation whose position `pos` holds
+    std::atomic<std::uint32_t> pos{0};       // in data frames
+};
+
+struct Shared {
+    std::array<ChannelShared, kMaxChannels> channels{};
+    // Group releases: the epoch of the release per group slot, and a count
+    // that tells the audio side to look.
+    std::array<std::atomic<std::uint64_t>, kMaxGroups> groupClearAt{};
+    std::atomic<std::uint64_t> groupClears{0};
+    std::atomic<std::uint64_t> unitReleases{0};  // bumped per released unit
+    std::atomic<RecordTarget*> mixRecord{nullptr};                         // recording from the mix
+
+    // Output statistics and health; the device's error callback only sets deviceError.
+    std::atomic<std::uint64_t> callbacks{0};
+    std::atomic<std::uint64_t> frames{0};
+    std::atomic<std::uint64_t> underflows{0};
+    std::atomic<std::uint32_t> worstUs{0};
+    std::atomic<bool> deviceError{false};
+    std::atomic<bool> inputError{false};
+};
+
+struct Voice {
+    bool active = false;
+    bool paused = false;
+    bool loop = false;
+    bool heard = false;    // has reached the output: later volume jumps glide
+    bool fading = false;   // gliding to silence, then gone (stop, steal)
+    int group = -1;        // group slot, -1 the master mix
+    std::uint64_t gen = 0;
+    std::uint64_t fadeBase = 0;  // release epoch done when the fade began
+    const SoundObj* sound = nullptr;
+    double pos = 0;        // in data frames
+    double step = 1.0;     // data frames per output frame
+    float gain = 1.0f;
+    float target = 1.0f;
+    int rampLeft = 0;
+};
+
+struct Chain {
+    std::array<DspUnit*, kMaxUnitsPerChain> units{};
+    int count = 0;
+    static constexpr int kResting = 1 << 30;
+    int tail = 0;            // frames the chain rings on after silence
+    int silent = kResting;   // frames of silent input so far; a new chain rests until fed
+};
+
+class Mixer {
+public:
+    Mixer(Shared& shared, CommandPort& port) : shared_(shared), port_(port) {}
+
+    // ---- control thread, while no other thread drives the mixer ----
+    void configure(int rate);
+    // Ends every voice and fade at once.
+    void silence() noexcept;
+    // Positions of the voices of a sound whose data was converted to the
+    // mixer rate: ratio is new frames per old frame.
+    void rescale(const SoundObj* sound, double ratio) noexcept;
+    int rate() const noexcept { return rate_; }
+
+    // ---- audio side ----
+    // Applies what the control thread asked, then mixes `frames` stereo
+    // frames into out (none: only the requests are applied).
+    void render(float* out, unsigned frames) noexcept;
+
+private:
+    void apply(const Command& c) noexcept;
+    // Requests are taken only once the render's epoch covers them: by then
+    // every command queued before them has been applied.
+    void takeRequests(std::uint64_t epoch) noexcept;
+    void stopVoice(int slot) noexcept;
+    void endVoice(int slot) noexcept;
+    void renderBlock(float* out, int frames) noexcept;
+    bool mixVoice(Voice& v, float* dst, int frames) noexcept;
+    void removeUnit(DspUnit* unit) noexcept;
+    void retail(Chain& chain) noexcept;
+    std::uint64_t doneEpoch(std::uint64_t epoch) const noexcept;
+
+    Shared& shared_;
+    CommandPort& port_;
+    int rate_ = kDefaultRate;
+    int rampFrames_ = 48;  // about 1 ms
+    std::array<Voice, kMaxChannels> voices_{};
+    std::array<Voice, kMaxChannels> fades_{};  // stopped or stolen plays gliding out
+    std::array<Chain, kMaxGroups> groups_{};
+    Chain master_;
+    std::uint64_t unitReleasesSeen_ = 0;
+    std::uint64_t groupClearsSeen_ = 0;
+    std::array<std::uint64_t, kMaxGroups> groupCleared_{};  // epoch of the last clear applied per slot
+    std::vector<float> mixBuf_, groupBuf_;  // sized by configure, never grown here
+};
+
+}  // namespace rb::detail
