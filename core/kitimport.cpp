@@ -114,10 +114,11 @@ KitImport Packages::ImportHydrogenKit(const QString& path) {
         if (!QFileInfo(xml).isFile())
             return fail(QStringLiteral("A pasta %1 não contém um kit do Hydrogen (drumkit.xml).").arg(shown(path)));
     } else if (source.suffix().compare(QStringLiteral("xml"), Qt::CaseInsensitive) != 0) {
-        report(QStringLiteral("Descompactando kit..."), -1);
+        report(QStringLiteral("Descompactando kit..."), 0);
         unpacked = staging("h2drumkit");
         if (!unpacked) return fail(QStringLiteral("Não foi possível criar uma pasta temporária em ") + shown(settings_.PackPath));
-        if (!ExtractKitArchive(path, unpacked->path(), &error)) return fail(error);
+        if (!ExtractKitArchive(path, unpacked->path(), &error, {}, [this](double done) { report(QString(), done); }))
+            return fail(error);
         xml = FindDrumkitXml(unpacked->path());
         if (xml.isEmpty())
             return fail(QStringLiteral("O arquivo %1 não contém um kit do Hydrogen (drumkit.xml).").arg(shown(path)));
