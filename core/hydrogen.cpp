@@ -185,6 +185,7 @@ struct Candidate {
     int muteGroup = -1;
     QString source;
     float volume = 1.0f;
+    int midiNote = -1;
     QList<std::uint16_t> keys;  // the first is the main key
 };
 
@@ -303,13 +304,14 @@ QString PlainTextLine(const QString& text) {
     return out.simplified();
 }
 
-KitPlan PlanHydrogenKit(const HydrogenKit& kit) {
+KitPlan PlanHydrogenKit(const HydrogenKit& kit, const QHash<QString, QString>& refused) {
     KitPlan plan;
     plan.name = kit.name.simplified();
     plan.author = kit.author.simplified();
     plan.info = PlainTextLine(kit.info);
     plan.license = PlainTextLine(kit.license);
     plan.folderName = safeName(plan.name, QStringLiteral("Kit do Hydrogen"));
+    while (plan.folderName.contains(QStringLiteral(".."))) plan.folderName.replace(QStringLiteral(".."), QStringLiteral("."));
 
     // Instruments that can get a key.
     QList<Candidate> cands;
@@ -323,6 +325,10 @@ KitPlan PlanHydrogenKit(const HydrogenKit& kit) {
         if (ins.muted) reason = QStringLiteral("silenciado no kit");
         else if (!layer || layer->fileName.isEmpty()) reason = QStringLiteral("nenhuma amostra");
         else c.source = resolveSample(kit.folder, layer->fileName, reason);
+        if (refused.contains(c.source)) {
+            reason = refused.value(c.source);
+            c.source.clear();
+        }
         if (c.source.isEmpty()) {
             plan.notPlaced.append(c.label + QStringLiteral(": ") + reason);
             continue;
@@ -330,6 +336,7 @@ KitPlan PlanHydrogenKit(const HydrogenKit& kit) {
         c.role = RoleOfInstrument(ins.name);
         c.muteGroup = ins.muteGroup;
         c.volume = static_cast<float>(std::clamp(ins.volume * layer->gain, 0.0, 1.0));
+        c.midiNote = ins.midiNote;
         cands.append(c);
     }
 
@@ -386,6 +393,14 @@ KitPlan PlanHydrogenKit(const HydrogenKit& kit) {
         for (int p = 0; p < s; ++p)
             if (kKitLayout[p].role == kKitLayout[s].role) ++repeats;
         place(owners[repeats % owners.size()], s, kKitLayout[s].key, s);
+    }
+
+    // MIDI notes onto main keys; a note two instruments share goes to the first.
+    QSet<int> notes;
+    for (const Candidate& c : cands) {
+        if (c.midiNote < 0 || c.midiNote > 127 || c.keys.isEmpty() || notes.contains(c.midiNote)) continue;
+        notes.insert(c.midiNote);
+        plan.notes.append(KitNote{c.midiNote, c.keys.front()});
     }
 
     // Stop keys.
@@ -469,6 +484,12 @@ QStringList KitPlan::KeyLines() const {
         for (int e = 0; e < 16; ++e) line += QStringLiteral("0*");
         out.append(line + k.file);
     }
+    return out;
+}
+
+QStringList KitPlan::MidiLines() const {
+    QStringList out;
+    for (const KitNote& n : notes) out.append(QStringLiteral("%1*%2").arg(n.note).arg(n.key));
     return out;
 }
 

@@ -6,6 +6,7 @@
 
 #include "kitlayout.h"
 
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -67,6 +68,12 @@ struct KitKey {
     QString instrument;
 };
 
+// An instrument's MIDI note and the main key that plays it.
+struct KitNote {
+    int note = 0;  // 0 to 127
+    std::uint16_t key = 0;
+};
+
 struct KitPlan {
     QString folderName;  // the kit's name, usable as a package folder name
     QString name;
@@ -76,9 +83,12 @@ struct KitPlan {
     QList<KitSample> samples;  // each source once
     QList<KitKey> keys;        // in key list order, at most 64
     QStringList notPlaced;     // "instrument: reason" for each one without a key
+    QList<KitNote> notes;      // in kit order, each note once
 
     QStringList KeyLines() const;
     QStringList InfoLines(const QString& packageName) const;
+    // "note*key", one line per instrument that has a note and a key.
+    QStringList MidiLines() const;
 };
 
 // Lays a kit out: kick, snare, rim, clap, hi-hats, toms and cymbals on their
@@ -87,8 +97,10 @@ struct KitPlan {
 // second keys while lines are left. Volume = instrument volume x layer gain,
 // at most 1. Instruments of one mute group get stop keys so that the closing
 // one silences the others; an open hi-hat outside any group is closed by the
-// closed and pedal hi-hats, as on a real hi-hat.
-KitPlan PlanHydrogenKit(const HydrogenKit& kit);
+// closed and pedal hi-hats, as on a real hi-hat. An instrument whose sample
+// is among refused (absolute paths, as in KitSample::source) gets no key and
+// is reported with the reason given there.
+KitPlan PlanHydrogenKit(const HydrogenKit& kit, const QHash<QString, QString>& refused = {});
 
 // The drum role an instrument's name suggests; toms come back as TomMid.
 DrumRole RoleOfInstrument(const QString& name);

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <memory>
 
 namespace rimbal {
@@ -53,7 +54,8 @@ struct ArchiveDeleter {
 
 }  // namespace
 
-bool ExtractKitArchive(const QString& archivePath, const QString& stagingFolder, QString* error, const ArchiveLimits& limits) {
+bool ExtractKitArchive(const QString& archivePath, const QString& stagingFolder, QString* error, const ArchiveLimits& limits,
+                       const std::function<void(double)>& progress) {
     const QString shown = QDir::toNativeSeparators(archivePath);
     const auto fail = [error](const QString& message) {
         if (error) *error = message;
@@ -70,6 +72,10 @@ bool ExtractKitArchive(const QString& archivePath, const QString& stagingFolder,
         return fail(QStringLiteral("Não foi possível abrir o arquivo ") + shown + QStringLiteral(": ele não é um kit do Hydrogen ou está danificado."));
 
     const QString damaged = QStringLiteral("O arquivo ") + shown + QStringLiteral(" está danificado.");
+    const double archiveBytes = static_cast<double>(std::max<qint64>(1, QFileInfo(archivePath).size()));
+    const auto report = [&] {
+        if (progress) progress(std::min(1.0, static_cast<double>(archive_filter_bytes(a.get(), -1)) / archiveBytes));
+    };
     qint64 total = 0;
     int entries = 0;
     char buffer[64 * 1024];
@@ -109,6 +115,7 @@ bool ExtractKitArchive(const QString& archivePath, const QString& stagingFolder,
             if (total > limits.maxBytes)
                 return fail(QStringLiteral("O kit %1 descompactado passa de %2 MB.").arg(shown).arg(limits.maxBytes / (1024 * 1024)));
             if (out.write(buffer, n) != n) return fail(cannotWrite);
+            report();
         }
         if (!out.flush()) return fail(cannotWrite);
     }

@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace rimbal {
 
 struct ArchiveLimits {
@@ -15,9 +17,10 @@ struct ArchiveLimits {
 
 // Unpacks archive into stagingFolder, which must exist. On failure error
 // holds a message for the user; what was unpacked so far stays in the
-// staging folder for the caller to remove with it.
+// staging folder for the caller to remove with it. progress gets the share
+// of the archive read, 0 to 1, as the work goes on.
 bool ExtractKitArchive(const QString& archive, const QString& stagingFolder, QString* error = nullptr,
-                       const ArchiveLimits& limits = {});
+                       const ArchiveLimits& limits = {}, const std::function<void(double)>& progress = {});
 
 // The drumkit.xml of an unpacked kit: in the folder itself or one folder
 // down (the first in name order). Empty when there is none.

@@ -23,6 +23,7 @@ namespace {
 
 const QString kKeys = QStringLiteral("Keys.txt");
 const QString kInfo = QStringLiteral("Info.txt");
+const QString kMidi = QStringLiteral("Midi.txt");
 constexpr qint64 kMaxUnpacked = 2LL * 1024 * 1024 * 1024;
 
 void pump() { QCoreApplication::processEvents(); }
@@ -139,6 +140,7 @@ bool Packages::DeletePackage(const QString& name, QStringList* remaining) {
         QFile::remove(folder + kKeys);
     }
     QFile::remove(folder + kInfo);
+    QFile::remove(folder + kMidi);  // the package's own, as Info.txt
     QDir().rmdir(folder);
     const bool gone = !QFileInfo::exists(folder);
     if (!gone && remaining)
@@ -375,6 +377,12 @@ bool Packages::importStaged(const QString& archivePath, const QString& staging, 
         return false;
     }
 
+    if (!chooseImportName(name, errors) || !placeStaged(staging, name, errors)) return false;
+    useImported(name);
+    return true;
+}
+
+bool Packages::chooseImportName(QString& name, QStringList& errors) {
     for (;;) {
         QString clash;
         for (const QString& p : ListPackages())
@@ -382,7 +390,7 @@ bool Packages::importStaged(const QString& archivePath, const QString& staging, 
                 clash = p;
                 break;
             }
-        if (clash.isEmpty()) break;
+        if (clash.isEmpty()) return true;
         const Prompt::Button answer = prompt_.message(
             QStringLiteral("Confirmação"),
             QStringLiteral("Já existe um pacote com o nome \"") + name +
@@ -406,7 +414,9 @@ bool Packages::importStaged(const QString& archivePath, const QString& staging, 
         }
         name = newName;  // and it must clash with no other package either
     }
+}
 
+bool Packages::placeStaged(const QString& staging, const QString& name, QStringList& errors) {
     // Into place only now that the staging is complete.
     const QString target = folderOf(name);
     QFile::setPermissions(staging, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
@@ -417,17 +427,20 @@ bool Packages::importStaged(const QString& archivePath, const QString& staging, 
             errors << QStringLiteral("Erro ao copiar arquivo: ") + staging + QStringLiteral(" -> ") + target;
             return false;
         }
-    } else {
-        // What a deletion left behind stays; the package's files replace theirs.
-        for (const QString& f : QDir(staging).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot)) {
-            if (!moveOver(staging + f, target + f)) {
-                errors << QStringLiteral("Erro ao copiar arquivo: ") + staging + f + QStringLiteral(" -> ") + target + f;
-                return false;
-            }
-            pump();
-        }
+        return true;
     }
+    // What a deletion left behind stays; the package's files replace theirs.
+    for (const QString& f : QDir(staging).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot)) {
+        if (!moveOver(staging + f, target + f)) {
+            errors << QStringLiteral("Erro ao copiar arquivo: ") + staging + f + QStringLiteral(" -> ") + target + f;
+            return false;
+        }
+        pump();
+    }
+    return true;
+}
 
+void Packages::useImported(const QString& name) {
     settings_.PackName = name;
     pump();
     report(QStringLiteral("Liberando sons..."), -1);
@@ -435,7 +448,6 @@ bool Packages::importStaged(const QString& archivePath, const QString& staging, 
     core_.LoadKeyLines();
     report(QStringLiteral("Criando sons..."), 0);
     createSounds();
-    return true;
 }
 
 // ---------------------------------------------------------------- first-version key lists

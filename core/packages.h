@@ -16,10 +16,20 @@ namespace rimbal {
 
 class LogView;
 class Prompt;
+struct KitPlan;
 class Settings;
 class SoundCore;
 
 inline const QByteArray kPackageComment = QByteArrayLiteral("Pacote de sons do Rimbal\r\n>>> www.rimbal.com.br");
+
+// What importing a Hydrogen kit came to.
+struct KitImport {
+    enum Result { Imported, Cancelled, Failed };
+    Result result = Failed;
+    QString package;          // the package made and taken into use
+    QStringList errors;       // why nothing was imported
+    QStringList notImported;  // "instrument: reason" for each one without a key
+};
 
 struct PackageInfo {
     QString name;
@@ -49,7 +59,7 @@ public:
     int CountKeyLines(const QString& name) const;
 
     // Deletes the files the key list names inside the package folder, the
-    // key list, Info.txt and the folder when it is then empty. A reference
+    // key list, Info.txt, Midi.txt and the folder when it is then empty. A reference
     // that leads out of the folder is never deleted. Unloads the package in
     // use and starts the engine again without keys. True when the folder is
     // gone; otherwise remaining gets what is left in it.
@@ -74,6 +84,14 @@ public:
     // are shown in the log window; false when nothing was imported.
     bool ImportPackage(const QString& archivePath);
 
+    // Makes a package of a Hydrogen kit (a .h2drumkit archive, a folder
+    // holding drumkit.xml, or that file) and takes it into use. Every sample
+    // is checked with the engine's decoder first; a kit that cannot be read
+    // changes nothing.
+    KitImport ImportHydrogenKit(const QString& path);
+    // Where Hydrogen keeps its kits on this machine; empty when nowhere.
+    static QString HydrogenKitsFolder();
+
     // Turns a first-version key list into a new package RUDadiru<n> and takes
     // it into use. Lines that cannot be taken go to errors. False (and error
     // texts) when the package could not be written.
@@ -87,6 +105,15 @@ private:
     void reload(const QStringList& lines);
     void createSounds();
     bool importStaged(const QString& archivePath, const QString& staging, QStringList& errors);
+    // The name an import stores its package under. When a package of that
+    // name exists (letter case ignored) the user overwrites it, gives another
+    // name or gives up. False when given up; errors then may tell why.
+    bool chooseImportName(QString& name, QStringList& errors);
+    // Moves a complete staging folder into place as the folder of name.
+    bool placeStaged(const QString& staging, const QString& name, QStringList& errors);
+    // Takes an imported package into use.
+    void useImported(const QString& name);
+    bool stageKit(const KitPlan& plan, const QString& staging, bool moveSamples, QStringList& errors);
 
     SoundCore& core_;
     Settings& settings_;

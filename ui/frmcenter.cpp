@@ -95,6 +95,7 @@ TFrmCenter::TFrmCenter(AppContext& ctx, QWidget* parent)
     connect(m_ui->ImportarPacote1, &QAction::triggered, this, [this] { ImportarPacote1Click(m_ctx, *this); });
     connect(m_ui->GerenciarPacotes1, &QAction::triggered, this, [this] { GerenciarPacotes1Click(m_ctx, *this); });
     connect(m_ui->ImportarTeclas1, &QAction::triggered, this, [this] { ImportarTeclas1Click(m_ctx, *this); });
+    connect(m_ui->ImportarKitHydrogen1, &QAction::triggered, this, [this] { ImportarKitHydrogen1Click(m_ctx, *this); });
 
     m_sequence = std::make_unique<TSequenceCommands>(
         ctx.sequence, ctx.prompt, ctx.settings.AppDir,

@@ -90,7 +90,10 @@ private:
 // and out of the way whenever the import asks or tells the user something.
 class ImportProgress : public Prompt, public LogView {
 public:
-    ImportProgress(AppContext& ctx, QWidget& main) : ctx_(ctx), main_(main), painting_(&main) { clock_.start(); }
+    ImportProgress(AppContext& ctx, QWidget& main, QString title, QString label)
+        : ctx_(ctx), main_(main), painting_(&main), title_(std::move(title)), label_(std::move(label)) {
+        clock_.start();
+    }
 
     PackageProgress callback() {
         return [this](const QString& caption, double done) {
@@ -99,7 +102,7 @@ public:
             if (!dialog_ && due) {
                 dialog_ = std::make_unique<QProgressDialog>(label_, QString(), 0, 1000, &main_);
                 dialog_->setObjectName(QStringLiteral("ProgressImport"));
-                dialog_->setWindowTitle(QStringLiteral("Importar Pacote de Sons"));
+                dialog_->setWindowTitle(title_);
                 dialog_->setWindowModality(Qt::WindowModal);
                 dialog_->setCancelButton(nullptr);
                 dialog_->setAutoClose(false);
@@ -151,7 +154,8 @@ private:
     WindowProgress painting_;
     PackageProgress paint_ = painting_.callback();
     std::unique_ptr<QProgressDialog> dialog_;
-    QString label_ = QStringLiteral("Importando pacote...");
+    QString title_;
+    QString label_;
     QElapsedTimer clock_;
 };
 
@@ -171,7 +175,7 @@ void ImportarPacote1Click(AppContext& ctx, TFrmCenter& main) {
     bool ok = false;
     {
         const InputBlocker block(&main);
-        ImportProgress progress(ctx, main);
+        ImportProgress progress(ctx, main, QStringLiteral("Importar Pacote de Sons"), QStringLiteral("Importando pacote..."));
         Packages packages(ctx.core, progress, progress, progress.callback());
         ok = packages.ImportPackage(file);
     }
@@ -184,6 +188,45 @@ void ImportarPacote1Click(AppContext& ctx, TFrmCenter& main) {
                            Prompt::Ok);
     main.TimerInfo.start();
     main.TimerStatus.start();
+}
+
+void ImportarKitHydrogen1Click(AppContext& ctx, TFrmCenter& main) {
+    // One dialog for both kinds: a .h2drumkit archive, or the drumkit.xml of a kit folder.
+    const QString file = ctx.prompt.openFile(QStringLiteral("Importar Kit do Hydrogen"), Packages::HydrogenKitsFolder(),
+                                             QStringLiteral("Kit do Hydrogen (*.h2drumkit drumkit.xml);;Todos (*.*)"));
+    if (file.isEmpty()) return;
+    main.TimerInfo.stop();
+    main.TimerStatus.stop();
+    KitImport done;
+    {
+        const InputBlocker block(&main);
+        ImportProgress progress(ctx, main, QStringLiteral("Importar Kit do Hydrogen"), QStringLiteral("Lendo kit..."));
+        Packages packages(ctx.core, progress, progress, progress.callback());
+        done = packages.ImportHydrogenKit(file);
+    }
+    main.PaintCanaisPaint();
+    main.TimerInfo.start();
+    main.TimerStatus.start();
+    switch (done.result) {
+    case KitImport::Imported:
+        if (done.notImported.isEmpty())
+            ctx.prompt.message(QStringLiteral("Info"), QStringLiteral("Kit importado com sucesso!"), Prompt::Icon::Information,
+                               Prompt::Ok);
+        else
+            ctx.log.showLog(QStringLiteral("Erros ao importar kit"),
+                            QStringList{QStringLiteral("O kit foi importado como o pacote \"%1\", sem estes instrumentos:")
+                                            .arg(done.package)} +
+                                done.notImported);
+        break;
+    case KitImport::Failed:
+        if (!done.notImported.isEmpty()) ctx.log.showLog(QStringLiteral("Erros ao importar kit"), done.notImported);
+        ctx.prompt.message(QStringLiteral("Erro"),
+                           QStringLiteral("O kit não foi importado.\r") + done.errors.join(QStringLiteral("\r")),
+                           Prompt::Icon::Error, Prompt::Ok);
+        break;
+    case KitImport::Cancelled:
+        break;
+    }
 }
 
 void GerenciarPacotes1Click(AppContext& ctx, TFrmCenter& main) {

@@ -38,6 +38,7 @@ private:
 
 void ExportarPacote1Click(AppContext& ctx, TFrmCenter& main);
 void ImportarPacote1Click(AppContext& ctx, TFrmCenter& main);
+void ImportarKitHydrogen1Click(AppContext& ctx, TFrmCenter& main);
 void GerenciarPacotes1Click(AppContext& ctx, TFrmCenter& main);
 void ImportarTeclas1Click(AppContext& ctx, TFrmCenter& main);
 

@@ -1,18 +1,24 @@
 // Hydrogen kits: drumkit.xml in both layouts, the layout by roles with stop
 // keys that work in the real key table, hostile and damaged input, archives,
-// and the real GMRockKit of hydrogen-data.
+// the real GMRockKit of hydrogen-data, and importing kits as packages.
 #include "corefixture.h"
 
 #include "hydrogen.h"
 #include "kitarchive.h"
+#include "packages.h"
 #include "textfiles.h"
 
 #include <archive.h>
 #include <archive_entry.h>
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
+#include <QMap>
 #include <QProcess>
+
+#include <algorithm>
+#include <cmath>
 
 using namespace rimbal;
 
@@ -357,6 +363,190 @@ TEST(Hydrogen, GMRockKitFromItsFolderAndFromAnArchiveGetsEveryInstrumentAKey) {
         }
     }
     rb::System_Release(sys);
+}
+
+// ---- importing a kit as a package ----
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
+}
+
+// Every entry under a folder, hidden ones too, with its contents.
+QMap<QString, QByteArray> snapshot(const QString& folder) {
+    QMap<QString, QByteArray> out;
+    QDirIterator it(folder, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString p = it.next();
+        out.insert(p.mid(folder.size()), QFileInfo(p).isDir() ? QByteArray("<dir>") : readAll(p));
+    }
+    return out;
+}
+
+QString makeTarGz(const QString& archive, const QString& folder) {
+    QProcess tar;
+    tar.start("tar", {"-czf", archive, "-C", QFileInfo(folder).absolutePath(), QFileInfo(folder).fileName()});
+    return tar.waitForFinished(60000) && tar.exitCode() == 0 ? archive : QString();
+}
+
+// A program with the package "Kit" (one key) in use on the null output.
+class KitImportTest : public CoreTest {
+protected:
+    void SetUp() override {
+        CoreTest::SetUp();
+        settings->PackName = "Kit";
+        const QString wav = packageFile("a.wav", toneSamples(440, 4800));
+        core->KeyLines = {"65*0*0*0*0*1,00*0*0*0*0*0*0*0*0*0*0*0*0*0*0*0*0*a.wav"};
+        ASSERT_TRUE(core->SaveKeyLines());
+        startEngine();
+        ASSERT_EQ(core->KeyCount, 1);
+    }
+    KitImport import(const QString& path) { return Packages(*core, prompt, log).ImportHydrogenKit(path); }
+    QStringList packageFiles() const {
+        return QDir(settings->PackPath).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
+    // Peak of a block rendered while only key i's sound plays.
+    float peakOfKey(int i) {
+        const auto& r = core->KeySounds[static_cast<std::size_t>(i)];
+        core->PlayKey(r.playKey);
+        const bool playing = std::any_of(r.channels.begin(), r.channels.end(), [&](rb::Channel c) { return core->IsChannelPlaying(c); });
+        EXPECT_TRUE(playing) << "key " << r.playKey;
+        float peak = 0;
+        for (const float v : render(4096)) peak = std::max(peak, std::abs(v));
+        for (rb::Channel c : r.channels) rb::Channel_Stop(c);
+        render(512);
+        return playing ? peak : 0.0f;
+    }
+};
+
+TEST_F(KitImportTest, GMRockKitFromItsFolderAndFromATarGzBecomesThePackageInUseAndEveryKeyPlaysItsSample) {
+    ASSERT_TRUE(QFileInfo(kGMRockKit + "/drumkit.xml").isFile()) << "scripts/deps.sh installs hydrogen-data";
+    HydrogenKit kit;
+    ASSERT_TRUE(ReadHydrogenKit(kGMRockKit, kit));
+    const QString archive = makeTarGz(dir.path() + "/GMRockKit.h2drumkit", kGMRockKit);
+    ASSERT_FALSE(archive.isEmpty());
+    const auto kitBefore = snapshot(settings->PackPath + "Kit/");
+
+    // From the folder, then from the archive over it ("Sim" at the question).
+    for (const QString& source : {kGMRockKit, archive}) {
+        SCOPED_TRACE(source.toStdString());
+        prompt.asked.clear();
+        prompt.buttonAnswers = {Prompt::Yes};
+        const KitImport done = import(source);
+        ASSERT_EQ(done.result, KitImport::Imported) << done.errors.join(", ").toStdString();
+        EXPECT_EQ(prompt.asked.size(), source == archive ? 1 : 0) << "the question only when the name is taken";
+        EXPECT_EQ(done.package, "GMRockKit");
+        EXPECT_TRUE(done.notImported.isEmpty()) << done.notImported.join(", ").toStdString();
+        EXPECT_EQ(settings->PackName, "GMRockKit");
+        EXPECT_EQ(packageFiles(), QStringList({"GMRockKit", "Kit"})) << "no staging folder left";
+        EXPECT_TRUE(log.shown.isEmpty());
+        ASSERT_EQ(core->KeyCount, 23);
+
+        // Every instrument has a key playing its hardest layer, byte for byte.
+        const QString folder = core->PackageFolder();
+        for (const HydrogenInstrument& ins : kit.instruments) {
+            const QString file = ins.LoudestLayer()->fileName;
+            EXPECT_TRUE(std::any_of(core->KeyLines.begin(), core->KeyLines.end(), [&](const QString& l) { return l.endsWith(u'*' + file); }))
+                << ins.name.toStdString();
+            EXPECT_EQ(readAll(folder + file), readAll(kGMRockKit + u'/' + file)) << file.toStdString();
+        }
+        for (int i = 0; i < core->KeyCount; ++i) {
+            const auto& r = core->KeySounds[static_cast<std::size_t>(i)];
+            ASSERT_NE(r.sound, rb::Sound{}) << r.fileName.toStdString();
+            EXPECT_TRUE(r.fileName.startsWith(folder));
+            EXPECT_GT(peakOfKey(i), 0.01f) << r.fileName.toStdString();
+        }
+        EXPECT_EQ(FromWindows1252(readAll(folder + "Info.txt")),
+                  "[Info]\r\nName=GMRockKit\r\nAuthor=Glen MacArthur / Sebastian Moors\r\nContact=\r\nVersion=\r\n"
+                  "Comment=A Sampled 5pc Pearl DX Series Drumkit. (Licença: GPL)\r\n");
+        // Each instrument's MIDI note on its main key: kick on the space bar,
+        // snare F, closed hat A, open hat Q, semi-open hat W.
+        const QByteArray midi = readAll(folder + "Midi.txt");
+        EXPECT_EQ(midi.count("\r\n"), 18);
+        for (const char* line : {"36*32\r\n", "38*70\r\n", "42*65\r\n", "46*81\r\n", "82*87\r\n"})
+            EXPECT_TRUE(midi.contains(line)) << line;
+    }
+    EXPECT_EQ(snapshot(settings->PackPath + "Kit/"), kitBefore) << "the other package is untouched";
+
+    // Cancel at the question: nothing changes; "Não" and a new name: a second package.
+    const auto before = snapshot(settings->PackPath);
+    prompt.buttonAnswers = {Prompt::Cancel};
+    EXPECT_EQ(import(kGMRockKit).result, KitImport::Cancelled);
+    EXPECT_EQ(snapshot(settings->PackPath), before);
+    prompt.buttonAnswers = {Prompt::No};
+    prompt.textAnswers = {"Rock"};
+    const KitImport renamed = import(archive);
+    ASSERT_EQ(renamed.result, KitImport::Imported);
+    EXPECT_EQ(prompt.inputOffers.last(), "GMRockKitNovo");
+    EXPECT_EQ(settings->PackName, "Rock");
+    EXPECT_TRUE(readAll(core->PackageFolder() + "Info.txt").startsWith("[Info]\r\nName=Rock\r\n"));
+    EXPECT_EQ(packageFiles(), QStringList({"GMRockKit", "Kit", "Rock"}));
+
+    // Deleting an imported package leaves no folder behind.
+    QStringList remaining;
+    EXPECT_TRUE(Packages(*core, prompt, log).DeletePackage("Rock", &remaining)) << remaining.join(", ").toStdString();
+}
+
+TEST_F(KitImportTest, SamplesTheDecoderRefusesAreLeftOutAndLogged) {
+    const QString kit = dir.path() + "/kit";
+    writeKit(kit, kitXml(instrument("Kick", "kick.wav", -1, "<midiOutNote>36</midiOutNote>") +
+                         instrument("Snare", "snare.wav", -1, "<midiOutNote>38</midiOutNote>") + instrument("Clap", "clap.wav")),
+             {"kick.wav", "clap.wav"});
+    writeText(kit + "/snare.wav", "RIFF, mas não um som");
+    const KitImport done = import(kit + "/drumkit.xml");
+    ASSERT_EQ(done.result, KitImport::Imported) << done.errors.join(", ").toStdString();
+    ASSERT_EQ(done.notImported.size(), 1);
+    EXPECT_TRUE(done.notImported[0].startsWith("Snare: a amostra snare.wav não pode ser lida (Erro da engine: (")) << done.notImported[0].toStdString();
+    EXPECT_EQ(settings->PackName, "Teste");
+    EXPECT_EQ(QDir(core->PackageFolder()).entryList(QDir::Files, QDir::Name), QStringList({"Info.txt", "Keys.txt", "Midi.txt", "clap.wav", "kick.wav"}));
+    EXPECT_EQ(readAll(core->PackageFolder() + "Midi.txt"), "36*32\r\n") << "no note for the snare left out, none given for the clap";
+    ASSERT_EQ(core->KeyCount, 4) << "kick on space and B, clap on G and H";
+    for (int i = 0; i < core->KeyCount; ++i) EXPECT_GT(peakOfKey(i), 0.05f);
+}
+
+TEST_F(KitImportTest, HostileOrBrokenKitsChangeNothing) {
+    const QString d = dir.path() + "/in/";
+    const QByteArray kick = kitXml(instrument("Kick", "kick.wav"));
+    writeKit(d + "good", kick, {"kick.wav"});
+    writeTar(d + "hostile.h2drumkit", {{"kit/drumkit.xml", AE_IFREG, kick}, {"kit/../../fora.wav"}, {"kit/kick.wav"}});
+    writeTar(d + "link.h2drumkit", {{"kit/drumkit.xml", AE_IFREG, kick}, {"kit/kick.wav", AE_IFLNK, {}, "/etc/passwd"}});
+    writeTar(d + "noxml.h2drumkit", {{"kit/kick.wav"}});
+    const QByteArray whole = readAll(makeTarGz(d + "whole.h2drumkit", d + "good"));
+    writeText(d + "cut.h2drumkit", whole.left(whole.size() / 2));
+    writeText(d + "text.h2drumkit", "isto não é um kit");
+    writeKit(d + "broken", "<drumkit_info><name>X</name><instrumentList><instrument>", {});
+    writeKit(d + "silent", kitXml(instrument("Kick", "kick.wav") + instrument("Snare", "none.wav")), {});
+    writeText(d + "silent/kick.wav", QByteArray(4000, '\0'));
+    QDir().mkpath(d + "empty");
+
+    const std::pair<const char*, const char*> cases[] = {
+        {"hostile.h2drumkit", "contém uma entrada insegura: kit/../../fora.wav"},
+        {"link.h2drumkit", "contém uma entrada insegura: kit/kick.wav"},
+        {"noxml.h2drumkit", "não contém um kit do Hydrogen (drumkit.xml)"},
+        {"cut.h2drumkit", "está danificado"},
+        {"text.h2drumkit", "está danificado"},
+        {"broken", "está danificado (linha 1)"},
+        {"silent", "Nenhum instrumento do kit \"Teste\" pôde ser importado."},
+        {"empty", "não contém um kit do Hydrogen (drumkit.xml)"},
+        {"nada.h2drumkit", "não existe"},
+    };
+    const auto before = snapshot(settings->PackPath);
+    for (const auto& [name, message] : cases) {
+        SCOPED_TRACE(name);
+        const KitImport done = import(d + name);
+        EXPECT_EQ(done.result, KitImport::Failed);
+        EXPECT_TRUE(done.errors.join(' ').contains(QString::fromUtf8(message))) << done.errors.join(", ").toStdString();
+        EXPECT_EQ(snapshot(settings->PackPath), before) << "no package, no staging folder";
+        EXPECT_EQ(settings->PackName, "Kit");
+        EXPECT_EQ(core->KeyCount, 1);
+        EXPECT_TRUE(prompt.asked.isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(dir.path() + "/fora.wav"));
+        EXPECT_FALSE(QFileInfo::exists(d + "fora.wav"));
+    }
+    const KitImport silent = import(d + "silent");
+    EXPECT_EQ(silent.notImported.size(), 2) << "the reasons go with the failure";
+    core->PlayKey('A');
+    EXPECT_TRUE(core->IsChannelPlaying(core->KeySounds[0].channels[0])) << "the kit in use still plays";
 }
 
 }  // namespace

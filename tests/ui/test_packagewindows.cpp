@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
@@ -274,6 +275,66 @@ TEST_F(PackageWindows, MainWindowImportsPackagesAndFirstVersionLists) {
     EXPECT_EQ(ctx->settings.PackName, "RUDadiru1");
     EXPECT_EQ(ctx->core.KeyCount, 1);
     EXPECT_TRUE(main->TimerStatus.isActive());
+}
+
+TEST_F(PackageWindows, MainWindowImportsHydrogenKits) {
+    const QString gmRockKit = "/usr/share/hydrogen/data/drumkits/GMRockKit/drumkit.xml";
+    ASSERT_TRUE(QFileInfo(gmRockKit).isFile()) << "scripts/deps.sh installs hydrogen-data";
+    start();
+    const QList<QAction*> items = child<QMenu>(main.get(), "Arquivo1")->actions();
+    const qsizetype after = items.indexOf(child<QAction>(main.get(), "ImportarTeclas1")) + 1;
+    ASSERT_GT(after, 0);
+    EXPECT_EQ(items.value(after)->objectName(), "ImportarKitHydrogen1");
+    EXPECT_EQ(items.value(after)->text(), "Importar Kit do Hydrogen...");
+
+    // A damaged archive: one clear message, nothing changes.
+    QFile broken(appDir + "quebrado.h2drumkit");
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("não é um kit");
+    broken.close();
+    prompt.textAnswers = {appDir + "quebrado.h2drumkit"};
+    trigger("ImportarKitHydrogen1");
+    ASSERT_EQ(messages().size(), 1);
+    EXPECT_TRUE(messages()[0].startsWith("Erro: O kit não foi importado.\r")) << messages()[0].toStdString();
+    EXPECT_TRUE(messages()[0].contains("quebrado.h2drumkit")) << messages()[0].toStdString();
+    EXPECT_EQ(ctx->settings.PackName, "Kit");
+    EXPECT_EQ(ctx->core.KeyCount, 3);
+    EXPECT_TRUE(timersRun());
+
+    // GMRockKit chosen by its drumkit.xml; the space bar plays its kick.
+    prompt.asked.clear();
+    prompt.textAnswers = {gmRockKit};
+    trigger("ImportarKitHydrogen1");
+    EXPECT_EQ(prompt.asked.value(0).caption, "Importar Kit do Hydrogen");
+    EXPECT_EQ(prompt.asked.value(0).text, "Kit do Hydrogen (*.h2drumkit drumkit.xml);;Todos (*.*)");
+    EXPECT_EQ(messages(), QStringList{"Info: Kit importado com sucesso!"});
+    EXPECT_EQ(ctx->settings.PackName, "GMRockKit");
+    EXPECT_EQ(ctx->core.KeyCount, 23);
+    EXPECT_TRUE(timersRun());
+    QWidget* focus = QApplication::focusWidget();
+    QTest::keyClick(focus ? focus : main.get(), Qt::Key_Space);
+    EXPECT_EQ(ctx->core.PlayCount, 1u);
+
+    // A kit with a missing sample: imported, and the log window names what was left out.
+    QDir().mkpath(appDir + "pequeno");
+    ASSERT_TRUE(QFile::copy(appDir + "Pacotes/Kit/s0.wav", appDir + "pequeno/kick.wav"));
+    QFile xml(appDir + "pequeno/drumkit.xml");
+    ASSERT_TRUE(xml.open(QIODevice::WriteOnly));
+    xml.write("<drumkit_info><name>Pequeno</name><instrumentList>"
+              "<instrument><name>Kick</name><layer><filename>kick.wav</filename></layer></instrument>"
+              "<instrument><name>Snare</name><layer><filename>snare.wav</filename></layer></instrument>"
+              "</instrumentList></drumkit_info>");
+    xml.close();
+    prompt.asked.clear();
+    prompt.textAnswers = {appDir + "pequeno/drumkit.xml"};
+    trigger("ImportarKitHydrogen1");
+    EXPECT_EQ(messages(), QStringList());
+    ASSERT_EQ(log.shown.size(), 1);
+    EXPECT_EQ(log.shown[0].caption, "Erros ao importar kit");
+    EXPECT_EQ(log.shown[0].lines, QStringList({"O kit foi importado como o pacote \"Pequeno\", sem estes instrumentos:",
+                                               "Snare: amostra não encontrada: snare.wav"}));
+    EXPECT_EQ(ctx->settings.PackName, "Pequeno");
+    EXPECT_EQ(ctx->core.KeyCount, 2);
 }
 
 TEST_F(PackageWindows, PreferencesOpenTheManagerAndShowThePackageTakenIntoUse) {
