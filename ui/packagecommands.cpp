@@ -61,10 +61,18 @@ namespace {
 // While a command replaces the kit, the main window takes no input: the
 // windows repaint, but no key plays a sound being released and no menu starts
 // a second command. The progress dialog may not be up yet to block it.
+int g_running = 0;
+
 class InputBlocker : public QObject {
 public:
-    explicit InputBlocker(QWidget* window) : window_(window) { qApp->installEventFilter(this); }
-    ~InputBlocker() override { qApp->removeEventFilter(this); }
+    explicit InputBlocker(QWidget* window) : window_(window) {
+        qApp->installEventFilter(this);
+        ++g_running;
+    }
+    ~InputBlocker() override {
+        qApp->removeEventFilter(this);
+        --g_running;
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -165,7 +173,10 @@ void ExportarPacote1Click(AppContext& ctx, TFrmCenter& main) {
 void ImportarPacote1Click(AppContext& ctx, TFrmCenter& main) {
     const QString file = ctx.prompt.openFile(QStringLiteral("Importar Pacote de Sons"), QString(),
                                              QStringLiteral("Pacote do Rimbal (*.rbp);;Todos (*.*)"));
-    if (file.isEmpty()) return;
+    if (!file.isEmpty()) ImportPackageFile(ctx, main, file);
+}
+
+void ImportPackageFile(AppContext& ctx, TFrmCenter& main, const QString& file) {
     main.TimerInfo.stop();
     main.TimerStatus.stop();
     bool ok = false;
@@ -185,6 +196,8 @@ void ImportarPacote1Click(AppContext& ctx, TFrmCenter& main) {
     main.TimerInfo.start();
     main.TimerStatus.start();
 }
+
+bool PackageCommandRunning() { return g_running > 0; }
 
 void GerenciarPacotes1Click(AppContext& ctx, TFrmCenter& main) {
     TFrmListaPacotes dlg(ctx, &main, &main);
