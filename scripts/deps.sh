@@ -11,6 +11,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils
   xvfb xdotool
+  desktop-file-utils xdg-utils shared-mime-info libfile-mimeinfo-perl
   zip unzip python3
 )
 
