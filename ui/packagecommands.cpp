@@ -58,11 +58,12 @@ void WindowProgress::update(const QString& caption, double done) {
 
 namespace {
 
+// How many package commands are replacing the kit now.
+int g_running = 0;
+
 // While a command replaces the kit, the main window takes no input: the
 // windows repaint, but no key plays a sound being released and no menu starts
 // a second command. The progress dialog may not be up yet to block it.
-int g_running = 0;
-
 class InputBlocker : public QObject {
 public:
     explicit InputBlocker(QWidget* window) : window_(window) {
