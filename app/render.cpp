@@ -16,7 +16,6 @@
 #include <QStringList>
 
 #include <cstdio>
-#include <cstring>
 
 namespace rimbal {
 namespace {
@@ -115,13 +114,6 @@ struct EngineGuard {
 };
 
 }  // namespace
-
-bool IsRenderCommand(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--render-sequence") == 0 || std::strncmp(argv[i], "--render-sequence=", 18) == 0)
-            return true;
-    return false;
-}
 
 int RenderCommand(int argc, char** argv) {
     QCoreApplication app(argc, argv);

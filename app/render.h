@@ -4,8 +4,6 @@
 
 namespace rimbal {
 
-// True when the arguments ask for a render (--render-sequence).
-bool IsRenderCommand(int argc, char** argv);
 // Runs it; the exit status (0 done, 1 failed).
 int RenderCommand(int argc, char** argv);
 

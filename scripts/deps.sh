@@ -12,6 +12,7 @@ packages=(
   pulseaudio pulseaudio-utils
   librtmidi-dev jackd2
   xvfb xdotool
+  desktop-file-utils xdg-utils shared-mime-info libfile-mimeinfo-perl
   zip unzip python3
 )
 

@@ -221,6 +221,7 @@ void TFrmCenter::LimparGravarSeq1Click() { m_sequence->LimparGravarSeq1Click(); 
 void TFrmCenter::RepetindoTocarSeq1Click() { m_sequence->RepetindoTocarSeq1Click(); }
 void TFrmCenter::SalvarSequencia1Click() { m_sequence->SalvarSequencia1Click(); }
 void TFrmCenter::CarregarSequencia1Click() { m_sequence->CarregarSequencia1Click(); }
+void TFrmCenter::LoadSequenceFile(const QString& path) { m_sequence->LoadSequenceFile(path); }
 
 void TFrmCenter::TocarSequencia1Click() {
     m_sequence->TocarSequencia1Click();

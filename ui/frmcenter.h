@@ -56,6 +56,8 @@ public:
     void RepetindoTocarSeq1Click();
     void SalvarSequencia1Click();
     void CarregarSequencia1Click();
+    // The load of a file chosen elsewhere (given on the command line).
+    void LoadSequenceFile(const QString& path);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -58,13 +58,22 @@ void WindowProgress::update(const QString& caption, double done) {
 
 namespace {
 
+// How many package commands are replacing the kit now.
+int g_running = 0;
+
 // While a command replaces the kit, the main window takes no input: the
 // windows repaint, but no key plays a sound being released and no menu starts
 // a second command. The progress dialog may not be up yet to block it.
 class InputBlocker : public QObject {
 public:
-    explicit InputBlocker(QWidget* window) : window_(window) { qApp->installEventFilter(this); }
-    ~InputBlocker() override { qApp->removeEventFilter(this); }
+    explicit InputBlocker(QWidget* window) : window_(window) {
+        qApp->installEventFilter(this);
+        ++g_running;
+    }
+    ~InputBlocker() override {
+        qApp->removeEventFilter(this);
+        --g_running;
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -169,7 +178,10 @@ void ExportarPacote1Click(AppContext& ctx, TFrmCenter& main) {
 void ImportarPacote1Click(AppContext& ctx, TFrmCenter& main) {
     const QString file = ctx.prompt.openFile(QStringLiteral("Importar Pacote de Sons"), QString(),
                                              QStringLiteral("Pacote do Rimbal (*.rbp);;Todos (*.*)"));
-    if (file.isEmpty()) return;
+    if (!file.isEmpty()) ImportPackageFile(ctx, main, file);
+}
+
+void ImportPackageFile(AppContext& ctx, TFrmCenter& main, const QString& file) {
     main.TimerInfo.stop();
     main.TimerStatus.stop();
     bool ok = false;
@@ -228,6 +240,8 @@ void ImportarKitHydrogen1Click(AppContext& ctx, TFrmCenter& main) {
         break;
     }
 }
+
+bool PackageCommandRunning() { return g_running > 0; }
 
 void GerenciarPacotes1Click(AppContext& ctx, TFrmCenter& main) {
     TFrmListaPacotes dlg(ctx, &main, &main);

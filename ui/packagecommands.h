@@ -39,7 +39,13 @@ private:
 void ExportarPacote1Click(AppContext& ctx, TFrmCenter& main);
 void ImportarPacote1Click(AppContext& ctx, TFrmCenter& main);
 void ImportarKitHydrogen1Click(AppContext& ctx, TFrmCenter& main);
+// What the import command does once its file is chosen.
+void ImportPackageFile(AppContext& ctx, TFrmCenter& main, const QString& file);
 void GerenciarPacotes1Click(AppContext& ctx, TFrmCenter& main);
 void ImportarTeclas1Click(AppContext& ctx, TFrmCenter& main);
+
+// True while a package command replaces the kit (it runs pending window
+// messages, so other work must wait for it).
+bool PackageCommandRunning();
 
 }  // namespace rimbal

@@ -92,8 +92,11 @@ void TSequenceCommands::SalvarSequencia1Click() {
 }
 
 void TSequenceCommands::CarregarSequencia1Click() {
-    QString path = m_prompt.openFile(QStringLiteral("Carregar Arquivo de Sequência"), m_folder, kFilter);
-    if (path.isEmpty()) return;
+    const QString path = m_prompt.openFile(QStringLiteral("Carregar Arquivo de Sequência"), m_folder, kFilter);
+    if (!path.isEmpty()) LoadSequenceFile(path);
+}
+
+void TSequenceCommands::LoadSequenceFile(QString path) {
     if (!QFileInfo::exists(path) && QFileInfo(path).suffix().isEmpty() && QFileInfo::exists(path + kExtension))
         path += kExtension;
     m_folder = QFileInfo(path).absolutePath();

@@ -39,6 +39,8 @@ public:
     void RepetindoTocarSeq1Click();
     void SalvarSequencia1Click();
     void CarregarSequencia1Click();
+    // What the load command does once its file is chosen.
+    void LoadSequenceFile(QString path);
 
     void SetRow(Row row);
 

@@ -1,5 +1,6 @@
 // Draws the program's pictures into resources/pictures. Run by hand after
-// changing the art:  cmake --build build --target drawart && build/bin/drawart resources/pictures
+// changing the art:  cmake --build build --target drawart && build/tools/drawart resources/pictures
+// The icons are drawn at every build (drawart --icons).
 #include <QApplication>
 #include <QDir>
 #include <QLinearGradient>
@@ -8,6 +9,7 @@
 #include <QRadialGradient>
 
 #include <cmath>
+#include <functional>
 
 namespace {
 
@@ -306,10 +308,130 @@ void banner() {
     save(img, QStringLiteral("banner.png"));
 }
 
+// The program's icon on a 256-unit grid: a snare drum with crossed sticks
+// and a cymbal on the stage colours. Small sizes drop the cymbal and draw
+// thicker, so the drum still reads at 16 pixels.
+void iconBody(QPainter& p, bool small) {
+    QPainterPath tile;
+    tile.addRoundedRect(QRectF(8, 8, 240, 240), 52, 52);
+    QLinearGradient g(0, 8, 256, 248);
+    g.setColorAt(0, kDeep.lighter(120));
+    g.setColorAt(0.55, kDeep);
+    g.setColorAt(1, QColor(90, 24, 70));
+    p.setPen(QPen(kNight, small ? 10 : 5));
+    p.setBrush(g);
+    p.drawPath(tile);
+    p.save();
+    p.setClipPath(tile);
+    QRadialGradient spot(QPointF(128, -30), 230);
+    spot.setColorAt(0, QColor(255, 255, 255, 70));
+    spot.setColorAt(1, QColor(255, 255, 255, 0));
+    p.fillRect(QRectF(0, 0, 256, 256), spot);
+    p.restore();
+    if (!small) {
+        p.save();
+        p.setClipPath(tile);
+        cymbal(p, QPointF(78, 62), 52, 13, -10);
+        p.restore();
+    }
+    const QRectF body = small ? QRectF(36, 92, 184, 128) : QRectF(54, 104, 160, 112);
+    drum(p, body, kOrange);
+    if (small) {
+        // The drum's own lines vanish at this size: one strong outline instead.
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(QColor(60, 24, 8), 9));
+        const double capH = body.height() * 0.28;
+        QPainterPath outline;
+        outline.moveTo(body.left(), body.top() + capH / 2);
+        outline.lineTo(body.left(), body.bottom() - capH / 2);
+        outline.arcTo(QRectF(body.left(), body.bottom() - capH, body.width(), capH), 180, 180);
+        outline.lineTo(body.right(), body.top() + capH / 2);
+        outline.arcTo(QRectF(body.left(), body.top(), body.width(), capH), 0, 180);
+        p.drawPath(outline);
+    }
+    // Two sticks crossing over the head.
+    const double w = small ? 18 : 11;
+    const QLineF sticks[] = {{QPointF(92, 34), QPointF(150, 138)}, {QPointF(200, 40), QPointF(118, 136)}};
+    for (const QLineF& s : sticks) {
+        p.setPen(QPen(QColor(70, 36, 12), w + (small ? 6 : 4), Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(s);
+        QLinearGradient wood(s.p1(), s.p2());
+        wood.setColorAt(0, QColor(250, 226, 170));
+        wood.setColorAt(1, QColor(214, 164, 92));
+        p.setPen(QPen(QBrush(wood), w, Qt::SolidLine, Qt::RoundCap));
+        p.drawLine(s);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(255, 240, 210));
+        p.drawEllipse(s.p2(), w * 0.75, w * 0.75);
+    }
+}
+
+QImage sized(int size, const std::function<void(QPainter&)>& paint) {
+    QImage img = canvas(size, size);
+    QPainter p(&img);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 256.0, size / 256.0);
+    paint(p);
+    return img;
+}
+
+// A file's page with a folded corner, and what kind of file it is below.
+void filePage(QPainter& p, bool sequence, bool small) {
+    const QPolygonF page{{40, 12}, {170, 12}, {220, 62}, {220, 244}, {40, 244}};
+    QLinearGradient g(0, 12, 0, 244);
+    g.setColorAt(0, QColor(255, 255, 255));
+    g.setColorAt(1, QColor(226, 228, 238));
+    p.setPen(QPen(QColor(90, 90, 110), small ? 10 : 5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(g);
+    p.drawPolygon(page);
+    p.setBrush(QColor(200, 202, 216));
+    p.drawPolygon(QPolygonF{{170, 12}, {170, 62}, {220, 62}});
+    p.setPen(Qt::NoPen);
+    if (sequence) {
+        // Keys in time: rows of hits at their moments.
+        const QColor key = kCyan.darker(150);
+        const double hits[3][3] = {{58, 104, 150}, {80, 126, 172}, {58, 92, 160}};
+        for (int row = 0; row < 3; ++row)
+            for (double x : hits[row]) {
+                p.setBrush(row == 1 ? kOrange : key);
+                p.drawRoundedRect(QRectF(x, 26 + row * 34, 28, 22), 5, 5);
+            }
+    } else {
+        // An archive's zip down the page.
+        p.setBrush(QColor(96, 96, 120));
+        for (int i = 0; i < 6; ++i) p.drawRect(QRectF(i % 2 ? 120 : 100, 12 + i * 17, 20, 13));
+        p.drawRoundedRect(QRectF(104, 112, 32, 14), 4, 4);
+    }
+    p.save();
+    p.translate(66, 128);
+    p.scale(0.5, 0.5);
+    iconBody(p, small);
+    p.restore();
+}
+
+void icons(const QString& root) {
+    for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QString dir = root + QStringLiteral("/%1x%1/").arg(size);
+        QDir().mkpath(dir + QStringLiteral("apps"));
+        QDir().mkpath(dir + QStringLiteral("mimetypes"));
+        const bool small = size <= 24;
+        sized(size, [&](QPainter& p) { iconBody(p, small); }).save(dir + QStringLiteral("apps/rimbal2.png"));
+        sized(size, [&](QPainter& p) { filePage(p, false, small); })
+            .save(dir + QStringLiteral("mimetypes/application-x-rimbal-package.png"));
+        sized(size, [&](QPainter& p) { filePage(p, true, small); })
+            .save(dir + QStringLiteral("mimetypes/application-x-rimbal-sequence.png"));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // drawart --icons DIR: the icon theme folder (DIR/NxN/apps, DIR/NxN/mimetypes), drawn at build time.
+    if (argc > 2 && QByteArray(argv[1]) == "--icons") {
+        icons(QString::fromLocal8Bit(argv[2]));
+        return 0;
+    }
     outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
     QDir().mkpath(outDir);
     splash();

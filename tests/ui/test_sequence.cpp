@@ -274,11 +274,12 @@ TEST_F(RenderCommand, RendersWithoutDisplayOrDeviceTheSameBytesEveryTime) {
     EXPECT_EQ(qFromLittleEndian<std::uint32_t>(bytes(app + "c.wav").constData() + 24), 44100u);
 }
 
-TEST_F(RenderCommand, ErrorsGoToStandardErrorWithStatusOne) {
+TEST_F(RenderCommand, ErrorsGoToStandardErrorWithAFailureStatus) {
     const QString good = sequence("g.rbs", "65*100*");
     struct Case {
         QStringList args;
         QString says;
+        int code = 1;  // 2: a usage error
     };
     const std::vector<Case> cases{
         {{"--render-sequence", app + "absent.rbs", "--output", app + "x.wav"}, "absent.rbs"},
@@ -291,12 +292,12 @@ TEST_F(RenderCommand, ErrorsGoToStandardErrorWithStatusOne) {
         {{"--render-sequence", good, "--output", app + "x.wav", "--package", "Outro"}, "Outro"},
         {{"--render-sequence", good, "--output", app + "no/such/x.wav"}, "x.wav"},
         {{"--render-sequence", good, "--output", app + "x.wav", "--rate", "22050"}, "22050"},
-        {{"--render-sequence", good}, "Uso:"},
-        {{"--render-sequence", good, "--output", app + "x.wav", "--loud"}, "--loud"},
+        {{"--render-sequence", good}, "Uso:", 2},
+        {{"--render-sequence", good, "--output", app + "x.wav", "--loud"}, "--loud", 2},
     };
     for (const Case& c : cases) {
         const Run r = run(c.args);
-        EXPECT_EQ(r.code, 1) << c.args.join(' ').toStdString();
+        EXPECT_EQ(r.code, c.code) << c.args.join(' ').toStdString();
         EXPECT_TRUE(r.err.contains(c.says)) << r.err.toStdString();
         EXPECT_TRUE(r.out.isEmpty());
         EXPECT_FALSE(QFile::exists(app + "x.wav"));

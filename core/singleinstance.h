@@ -1,0 +1,54 @@
+// One running program per user and installation folder: a later start hands
+// its files to the running one over a local socket and ends. Two portable
+// folders are two programs, each with its own settings, so they never meet.
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+class QLocalServer;
+class QLocalSocket;
+
+namespace rimbal {
+
+class SingleInstance : public QObject {
+    Q_OBJECT
+public:
+    enum class Role {
+        Primary,   // this process runs the program and listens for later starts
+        Alone,     // runs the program, but could not listen (a later start runs too)
+        Handed,    // the running program took the files: this start ends with success
+        NoAnswer,  // a program runs but took nothing in time
+    };
+
+    explicit SingleInstance(const QString& appDir, QObject* parent = nullptr);
+    ~SingleInstance() override;
+
+    // Where the running program listens: a socket in the user's runtime
+    // folder (or the temporary folder) named after the user and appDir.
+    static QString ServerName(const QString& appDir);
+    QString serverName() const { return m_name; }
+
+    // Hands files (absolute paths; none just asks for the window) to a
+    // running program, or becomes the one that runs. A socket left by a
+    // crashed program is replaced.
+    Role start(const QStringList& files, int answerTimeoutMs = 5000);
+
+    // What a start sends: a tag, the length and the paths, NUL-separated.
+    static QByteArray Message(const QStringList& files);
+
+signals:
+    // A later start, with its files (none: it only asked for the window).
+    void filesReceived(const QStringList& files);
+
+private:
+    Role handOver(const QStringList& files, int answerTimeoutMs, bool& running);
+    bool listen();
+    void connection();
+    void read(QLocalSocket* socket);
+
+    QString m_name;
+    QLocalServer* m_server = nullptr;
+};
+
+}  // namespace rimbal
