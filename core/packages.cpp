@@ -96,7 +96,8 @@ QStringList Packages::ListPackages() const {
 }
 
 bool Packages::IsValidPackageName(const QString& name) {
-    return !name.trimmed().isEmpty() && !name.startsWith(u'.') && !name.contains(u'/') && !name.contains(u'\\') &&
+    // The name is stored as PackName in the Windows-1252 configuration file.
+    return TextLineProblem(name).isEmpty() && !name.trimmed().isEmpty() && !name.startsWith(u'.') && !name.contains(u'/') && !name.contains(u'\\') &&
            !name.contains(u':') && !name.contains(QStringLiteral("..")) && !hasControl(name);
 }
 

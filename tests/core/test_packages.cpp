@@ -360,6 +360,8 @@ TEST_F(PackagesTest, NameCollisionAnswers) {
         {"no with the same name", {Prompt::No}, {"Kit"}, {}, kitThenInput, {"Não podem existir pacotes com o mesmo nome."}},
         {"no with a blank name", {Prompt::No}, {"  "}, {}, kitThenInput, {"Nome inválido de pacote."}},
         {"no with a name that leads out", {Prompt::No}, {"../x"}, {}, kitThenInput, {"Nome inválido de pacote."}},
+        // The configuration could not hold it: PackName would stop every later save.
+        {"no with a name the configuration cannot hold", {Prompt::No}, {"Bateria ł"}, {}, kitThenInput, {"Nome inválido de pacote."}},
         {"a new name that clashes is asked again", {Prompt::No, Prompt::Cancel}, {"outro"}, {}, kitThenInput + QStringList{"?outro"}, {}},
         {"then renamed again", {Prompt::No, Prompt::No}, {"outro", "Terceiro"}, "Terceiro",
          kitThenInput + QStringList{"?outro", "=outroNovo"}, {}},
