@@ -16,6 +16,7 @@
 #include <QStorageInfo>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <filesystem>
 
 namespace rimbal {
@@ -262,6 +263,10 @@ bool Packages::ExportPackage(const QString& archivePath, const PackageInfo& info
     writer.setLevel(6);
     writer.addData(kInfo, ToWindows1252(InfoLines(info).join(QStringLiteral("\r\n"))));
     writer.addData(kKeys, keys);
+    // The pad map travels with its kit, unless a sound already took that name.
+    const bool nameTaken = std::any_of(names.begin(), names.end(),
+                                       [](const QString& n) { return n.compare(kMidi, Qt::CaseInsensitive) == 0; });
+    if (!nameTaken && QFileInfo(folder + kMidi).isFile()) writer.addFile(kMidi, folder + kMidi);
     for (int k = 0; k < paths.size(); ++k) writer.addFile(names[k], paths[k]);
     report(QStringLiteral("Exportando pacote..."), 0);
     const bool ok = writer.write([this](double done) {

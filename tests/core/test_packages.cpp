@@ -127,6 +127,8 @@ TEST_F(PackagesTest, ExportReadsInPythonAndARoundTripPlaysEveryKeyWithItsSetting
     core->KeyLines = {keyLine(65, "kick.wav", "0*0*0*1*0,75", 3), keyLine(83, other, "0*1*1*0*1,00"),
                       keyLine(68, "kick.wav")};
     ASSERT_TRUE(core->SaveKeyLines());
+    const QByteArray midi = "36*68\r\n";  // the package's own pad map travels with it
+    ASSERT_TRUE(writeBytes(core->PackageFolder() + "Midi.txt", midi));
     startEngine();
     ASSERT_EQ(core->KeyCount, 3);
     const auto before = snapshot(appDir);
@@ -145,7 +147,7 @@ TEST_F(PackagesTest, ExportReadsInPythonAndARoundTripPlaysEveryKeyWithItsSetting
     const QJsonObject py = pythonZipView(target, kArchivePassword);
     EXPECT_EQ(py["comment"].toString().toLatin1(), kPackageComment);
     const QList<std::pair<QString, QByteArray>> expected{
-        {"Info.txt", info}, {"Keys.txt", keys}, {"kick.wav", fileBytes(kick)}, {"Kick2.WAV", fileBytes(other)}};
+        {"Info.txt", info}, {"Keys.txt", keys}, {"Midi.txt", midi}, {"kick.wav", fileBytes(kick)}, {"Kick2.WAV", fileBytes(other)}};
     const QJsonArray entries = py["entries"].toArray();
     ASSERT_EQ(entries.size(), expected.size());
     for (int i = 0; i < expected.size(); ++i) {
@@ -166,7 +168,9 @@ TEST_F(PackagesTest, ExportReadsInPythonAndARoundTripPlaysEveryKeyWithItsSetting
     ASSERT_EQ(core->KeyCount, 3);
     const QString folder = packPath() + "Kit/";
     const QString names[] = {"kick.wav", "Kick2.WAV", "kick.wav"};
-    const QByteArray sources[] = {expected[2].second, expected[3].second, expected[2].second};
+    const QByteArray sources[] = {expected[3].second, expected[4].second, expected[3].second};
+    EXPECT_EQ(fileBytes(folder + "Midi.txt"), midi);
+    EXPECT_EQ(core->NoteMap.KeyFor(36), 68);
     for (int i = 0; i < 3; ++i) {
         const TAG_SOUND_DATA& r = core->KeySounds[static_cast<std::size_t>(i)];
         EXPECT_EQ(r.fileName, folder + names[i]);
