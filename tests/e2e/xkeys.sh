@@ -44,7 +44,7 @@ for _ in $(seq 1 50); do xdotool getmouselocation >/dev/null 2>&1 && break; slee
 (cd "$work" && exec ./rimbal2) >"$work/out.log" 2>&1 &
 pids+=($!)
 win=""
-for _ in $(seq 1 300); do
+for _ in $(seq 1 600); do
   win=$(xdotool search --name '^Rimbal 2\.0$' 2>/dev/null | head -1 || true)
   [ -n "$win" ] && break
   sleep 0.1
