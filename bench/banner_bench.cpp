@@ -63,11 +63,3 @@ void BM_EventTurnDuringPictureDownload(benchmark::State& state) {
 BENCHMARK(BM_EventTurnDuringPictureDownload)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -9,7 +9,6 @@
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -156,11 +155,3 @@ void BM_RenderSequence60s(benchmark::State& state) {
 BENCHMARK(BM_RenderSequence60s)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
