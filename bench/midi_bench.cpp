@@ -2,12 +2,8 @@
 // return of the engine's play call, through the main window's key-down road.
 // The GUI thread waits in its event loop between notes, as in use; the second
 // case runs inside the key definition dialog while it previews a sound.
-#include "appcontext.h"
-#include "frmcenter.h"
+#include "benchprogram.h"
 #include "frmsettecla.h"
-#include "frmsplash.h"
-#include "scriptedprompt.h"
-#include "textfiles.h"
 
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
@@ -63,41 +59,10 @@ private:
 
 void BM_MidiNoteToPlay(benchmark::State& state) {
     const bool previewing = state.range(0) != 0;
-    QTemporaryDir dir;
-    const QString app = dir.path() + u'/';
-    const QString folder = app + "Pacotes/Kit/";
-    QDir().mkpath(folder);
-    QDir().mkpath(app + "plugins");
-    SF_INFO info{};
-    info.samplerate = 48000;
-    info.channels = 1;
-    info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-    SNDFILE* f = sf_open(QFile::encodeName(folder + "hit.wav").constData(), SFM_WRITE, &info);
-    std::vector<float> s(4800, 0.1f);
-    sf_writef_float(f, s.data(), static_cast<sf_count_t>(s.size()));
-    sf_close(f);
-    QStringList lines;
-    // 64 keys; the note's key is the last, so the whole table is scanned.
-    for (int i = 0; i < 63; ++i) lines << QStringLiteral("%1*0*0*0*0*1,00*0*0*0*0*0*0*0*0*0*0*0*0*0*0*0*0*hit.wav").arg(0x300 + i);
-    lines << QStringLiteral("65*0*0*0*0*1,00*0*0*0*0*0*0*0*0*0*0*0*0*0*0*0*0*hit.wav");
-    rimbal::WriteTextLines(folder + "Keys.txt", lines);
-    rimbal::WriteTextLines(folder + "Midi.txt", {"36*65"});
-    rimbal::WriteTextLines(app + "rimbal2.ini", {"[Config]", "Driver_Playback_Count=1", "Driver_Record_Count=1",
-                                                 "ID_Driver_Output=0", "ID_Driver_Playback=0", "ID_Driver_Record=0",
-                                                 "PackName=Kit"});
-    ScriptedPrompt prompt;
-    RecordingLog log;
-    rimbal::AppContext ctx(app, prompt, log);
-    ctx.forcedOutputType = rb::OUTPUTTYPE_NULL;
-    ctx.startDelayMs = 0;
-    ctx.statusWaitMs = 0;
-    {
-        rimbal::TFrmSplash splash(ctx);
-        splash.exec();
-    }
-    rimbal::TFrmCenter w(ctx);
-    w.show();
-    QTest::qWait(50);
+    Program p({QStringLiteral("36*65")});  // the note's key is the last, so the whole table is scanned
+    rimbal::AppContext& ctx = *p.ctx;
+    rimbal::TFrmCenter& w = *p.window;
+    const QString folder = p.folder;
 
     // Every note must really start a play: the null output plays the sounds
     // out between notes, outside the measured span.
@@ -156,7 +121,6 @@ void BM_MidiNoteToPlay(benchmark::State& state) {
     state.counters["max_us"] = delays.empty() ? 0.0 : delays.back();
     state.counters["plays"] = played;
     if (previewing) state.counters["previews"] = previews;
-    w.close();
 }
 // 0: the window idle; 1: the key definition dialog open and previewing.
 BENCHMARK(BM_MidiNoteToPlay)->Arg(0)->Arg(1)->Iterations(2000)->UseManualTime()->Unit(benchmark::kMicrosecond);

@@ -1,11 +1,7 @@
 // The program's real-time paths in real windows: a key event's way to the
 // engine's play call (with and without a sequence recording), and how late a
 // played sequence's keys sound, with and without other windows busy.
-#include "appcontext.h"
-#include "scriptedprompt.h"
-#include "frmcenter.h"
-#include "frmsplash.h"
-#include "textfiles.h"
+#include "benchprogram.h"
 
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
@@ -26,54 +22,6 @@
 #include <vector>
 
 namespace {
-
-// The program on the null output with 64 keys (0x300 + i, the last one A)
-// and its main window shown.
-struct Program {
-    QTemporaryDir dir;
-    ScriptedPrompt prompt;
-    RecordingLog log;
-    std::unique_ptr<rimbal::AppContext> ctx;
-    std::unique_ptr<rimbal::TFrmCenter> window;
-
-    Program() {
-        const QString app = dir.path() + u'/';
-        const QString folder = app + "Pacotes/Kit/";
-        QDir().mkpath(folder);
-        QDir().mkpath(app + "plugins");
-        SF_INFO info{};
-        info.samplerate = 48000;
-        info.channels = 1;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
-        SNDFILE* f = sf_open(QFile::encodeName(folder + "hit.wav").constData(), SFM_WRITE, &info);
-        std::vector<float> s(4800, 0.1f);
-        sf_writef_float(f, s.data(), static_cast<sf_count_t>(s.size()));
-        sf_close(f);
-        QStringList lines;
-        // The pressed key is the last, so the whole table is scanned.
-        for (int i = 0; i < 63; ++i) lines << QStringLiteral("%1*0*0*0*0*1,00*0*0*0*0*0*0*0*0*0*0*0*0*0*0*0*0*hit.wav").arg(0x300 + i);
-        lines << QStringLiteral("65*0*0*0*0*1,00*0*0*0*0*0*0*0*0*0*0*0*0*0*0*0*0*hit.wav");
-        rimbal::WriteTextLines(folder + "Keys.txt", lines);
-        rimbal::WriteTextLines(app + "rimbal2.ini", {"[Config]", "Driver_Playback_Count=1", "Driver_Record_Count=1",
-                                                     "ID_Driver_Output=0", "ID_Driver_Playback=0", "ID_Driver_Record=0",
-                                                     "PackName=Kit"});
-        ctx = std::make_unique<rimbal::AppContext>(app, prompt, log);
-        ctx->forcedOutputType = rb::OUTPUTTYPE_NULL;
-        ctx->startDelayMs = 0;
-        ctx->statusWaitMs = 0;
-        {
-            rimbal::TFrmSplash splash(*ctx);
-            splash.exec();
-        }
-        window = std::make_unique<rimbal::TFrmCenter>(*ctx);
-        window->show();
-        QTest::qWait(50);
-    }
-    ~Program() {
-        window->close();
-        window.reset();
-    }
-};
 
 // Arg 1: a sequence recording runs, so every press is also recorded.
 void BM_KeyEventToPlay(benchmark::State& state) {
