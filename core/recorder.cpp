@@ -278,6 +278,8 @@ bool Recorder::UpdatePlayback() {
     return true;
 }
 
+bool Recorder::IsPlaying() { return m_core.IsChannelPlaying(PlaybackChannel); }
+
 bool Recorder::Play() {
     if (RecordingCleared) return false;
     const rb::System sys = m_core.SoundSystem;

@@ -63,6 +63,7 @@ public:
     bool Tick();
     // Reads the playback position; false once the playback is over.
     bool UpdatePlayback();
+    bool IsPlaying();
     // Plays the held take; false when it cannot (no take, the engine's error shown).
     bool Play();
     // Stops a running playback; false when none played.
