@@ -172,7 +172,7 @@ void BM_RecordTickOneSecond(benchmark::State& state) {
     core.CreateSounds(true);
     {
         rimbal::Recorder recorder(core, prompt);
-        // 1.3 s steps, so the copies wrap the ring at changing places.
+        // A first 0.3 s puts every other copy across the end of the two-second ring.
         constexpr std::uint32_t kSecond = 48000;
         std::vector<std::int16_t> second(2 * kSecond);
         for (std::size_t i = 0; i < second.size(); ++i) second[i] = static_cast<std::int16_t>(i * 7);
