@@ -386,6 +386,17 @@ TEST_F(RecorderTest, ReleasingTheEngineCompletesTheTake) {
     EXPECT_EQ(le32(tempBytes(), 40), 12345u * 4);
     expectSignal(readWav(recorder->TempPath()), 0, 0, 12345);
 
+    // The engine ends a recording itself (its device went away): the next
+    // tick completes the take without a message of its own.
+    core->CreateSounds(false);
+    ASSERT_TRUE(recorder->Start());
+    feed(1000);
+    ASSERT_EQ(rb::System_RecordStop(core->SoundSystem), rb::OK);
+    EXPECT_FALSE(recorder->Tick());
+    EXPECT_FALSE(recorder->SoundRecording);
+    EXPECT_TRUE(prompt.asked.isEmpty());
+    EXPECT_EQ(le32(tempBytes(), 40), 13345u * 4);
+
     core->ReleaseSounds(true);
     settings->ID_Output_Rate_Freq = 1;
     core->CreateSounds(true);
@@ -393,7 +404,7 @@ TEST_F(RecorderTest, ReleasingTheEngineCompletesTheTake) {
     EXPECT_FALSE(engineRecording());
     ASSERT_EQ(prompt.asked.size(), 1);
     EXPECT_TRUE(prompt.asked[0].text.startsWith("A gravação guardada está em 48000 Hz e o som agora seria gravado em 44100 Hz."));
-    EXPECT_EQ(le32(tempBytes(), 40), 12345u * 4) << "the held take is untouched";
+    EXPECT_EQ(le32(tempBytes(), 40), 13345u * 4) << "the held take is untouched";
 }
 
 }  // namespace
