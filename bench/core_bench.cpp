@@ -1,5 +1,7 @@
 // Sound core speed: a key press on a full table, building a package's sounds,
-// recording a key into a sequence and rendering a sequence to WAV.
+// recording a key into a sequence, rendering a sequence to WAV, and the audio
+// recorder's copy of one second from the ring into its file.
+#include "recorder.h"
 #include "scriptedprompt.h"
 #include "sequence.h"
 #include "sequencerender.h"
@@ -153,5 +155,50 @@ void BM_RenderSequence60s(benchmark::State& state) {
     p.core.ReleaseSounds(false);
 }
 BENCHMARK(BM_RenderSequence60s)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+// One tick of the recording timer after a second of 48 kHz stereo was
+// recorded: two blocks straight from the ring to Temp.$$$ (wall time, the
+// write to the page cache included). A new take every 100 ticks keeps the file small.
+void BM_RecordTickOneSecond(benchmark::State& state) {
+    QTemporaryDir dir;
+    rimbal::Settings settings(dir.path() + u'/');
+    settings.LoadConfiguration();
+    ScriptedPrompt prompt;
+    RecordingLog log;
+    rimbal::SoundCore core(settings, prompt, log);
+    rb::System_Create(&core.SoundSystem);
+    rb::System_SetOutput(core.SoundSystem, rb::OUTPUTTYPE_NULL);
+    core.CreateSounds(true);
+    {
+        rimbal::Recorder recorder(core, prompt);
+        // A first 0.3 s puts every other copy across the end of the two-second ring.
+        constexpr std::uint32_t kSecond = 48000;
+        std::vector<std::int16_t> second(2 * kSecond);
+        for (std::size_t i = 0; i < second.size(); ++i) second[i] = static_cast<std::int16_t>(i * 7);
+        std::uint64_t ticks = 0, bytes = 0;
+        recorder.Start();
+        rb::System_FeedNullRecord(core.SoundSystem, second.data(), kSecond * 3 / 10);
+        recorder.Tick();
+        for (auto _ : state) {
+            state.PauseTiming();
+            if (++ticks % 100 == 0) {
+                recorder.Stop();
+                recorder.Clear();
+                recorder.Start();
+            }
+            rb::System_FeedNullRecord(core.SoundSystem, second.data(), kSecond);
+            const std::uint64_t before = recorder.DataBytes();
+            state.ResumeTiming();
+            recorder.Tick();
+            bytes += recorder.DataBytes() - before;
+        }
+        recorder.Stop();
+        state.counters["bytes_per_tick"] = static_cast<double>(bytes) / static_cast<double>(state.iterations());
+        if (!prompt.asked.isEmpty()) state.SkipWithError(prompt.asked.last().text.toUtf8().constData());
+    }
+    core.ReleaseSounds(true);
+    rb::System_Release(core.SoundSystem);
+}
+BENCHMARK(BM_RecordTickOneSecond)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 }  // namespace

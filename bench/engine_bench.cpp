@@ -532,6 +532,52 @@ void BM_PulseDropoutsUnderLoad(benchmark::State& state) {
 }
 BENCHMARK(BM_PulseDropoutsUnderLoad)->Args({0, 0})->Args({0, 1})->Args({1, 1})->Args({0, 2})->Args({1, 2})->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 
+// What recording adds to the audio callback: one 256-frame buffer (5.33 ms at
+// 48 kHz) rendered with no recording (0), recording the mix into a 16-bit
+// ring (1), and the copy an input device's callback makes into the ring (2,
+// fed through the null output's call). budget_pct is the time of one buffer
+// as a share of its 5.33 ms; recording's cost is the difference from 0.
+void BM_RecordCallbackCost(benchmark::State& state) {
+    const int source = static_cast<int>(state.range(0));
+    const int channels = static_cast<int>(state.range(1));
+    rb::System sys = nullEngine();
+    rb::CreateSoundExInfo info{};
+    info.cbsize = sizeof info;
+    info.numchannels = 2;
+    info.defaultfrequency = 48000;
+    info.format = rb::SOUND_FORMAT_PCM16;
+    info.length = 48000 * 8;
+    rb::Sound ring{};
+    rb::System_CreateSound(sys, nullptr, 0x448, &info, &ring);
+    rb::Sound tone{};
+    rb::System_CreateSound(sys, writeWav("rec_tone.wav", 48000, 2, 1.0, 440).c_str(), rb::LOOP_NORMAL, nullptr, &tone);
+    for (int i = 0; i < channels; ++i) {
+        rb::Channel c{};
+        rb::System_PlaySound(sys, rb::CHANNEL_FREE, tone, false, &c);
+        rb::Channel_SetVolume(c, 0.01f);
+    }
+    if (source != 0) {
+        rb::System_SetRecordSource(sys, source == 1 ? rb::RECORD_SOURCE_MIX : rb::RECORD_SOURCE_DEVICE);
+        rb::System_RecordStart(sys, ring, true);
+    }
+    constexpr unsigned kFrames = 256;
+    std::vector<float> out(2 * kFrames);
+    std::vector<std::int16_t> in(2 * kFrames, 1000);
+    const auto start = Clock::now();
+    for (auto _ : state) {
+        if (source == 2) rb::System_FeedNullRecord(sys, in.data(), kFrames);
+        else rb::System_RenderNull(sys, out.data(), kFrames);
+        benchmark::DoNotOptimize(out.data());
+    }
+    std::uint64_t recorded = 0;
+    rb::System_GetRecordFrames(sys, &recorded);
+    if (source != 0 && recorded == 0) state.SkipWithError("nothing was recorded");
+    const double perBuffer = std::chrono::duration<double>(Clock::now() - start).count() / static_cast<double>(state.iterations());
+    state.counters["budget_pct"] = 100.0 * perBuffer / (kFrames / 48000.0);
+    rb::System_Release(sys);
+}
+BENCHMARK(BM_RecordCallbackCost)->Args({0, 0})->Args({1, 0})->Args({2, 0})->Args({0, 64})->Args({1, 64});
+
 }  // namespace
 
 BENCHMARK_MAIN();

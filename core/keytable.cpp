@@ -206,6 +206,7 @@ void SoundCore::CreateSounds(bool withRecordBuffer) {
 
 void SoundCore::ReleaseSounds(bool withRecordSounds) {
     if (SoundSystem == rb::System{}) return;
+    if (OnReleasing) OnReleasing();
     // Every record, whatever KeyLines holds by now; a record that lost its
     // sound may still hold its group and units.
     for (int i = 0; i < kMaxKeys; ++i) {

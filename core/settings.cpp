@@ -62,6 +62,7 @@ void Settings::LoadConfiguration() {
     ShowStatus = readBool(ini, "ShowStatus", true);
     ShowAnimation = readBool(ini, "ShowAnimation", false);
     UseEffects = readBool(ini, "UseEffects", true);
+    Record_Mix = readBool(ini, "Record_Mix", false);
     const QString packPath = ini.value(kSection, QStringLiteral("PackPath")).value_or(QStringLiteral("Pacotes\\")).left(2047);
     PackPath = NormalizePackPath(packPath);
     PackPathWarning.clear();
@@ -110,6 +111,7 @@ bool Settings::SaveConfiguration(QString* error) const {
     ini.setValue(kSection, QStringLiteral("PackPath"), RelativeForm(PackPath));
     ini.setValue(kSection, QStringLiteral("PackName"), PackName);
     ini.setValue(kSection, QStringLiteral("Midi_Input"), Midi_Input);
+    ini.setValue(kSection, QStringLiteral("Record_Mix"), flag(Record_Mix));
     return WriteTextLines(iniPath_, ini.lines(), error);
 }
 

@@ -55,6 +55,7 @@ public:
     bool ShowAnimation = false;
     bool UseEffects = true;
     QString Midi_Input;  // MIDI input port by name; empty = none
+    bool Record_Mix = false;  // "Gravar o Que Eu Toco": recordings take the output mix
     QString PackPath;
     QString PackName;
     // Where the banner list is published (scheme and host); empty turns the

@@ -133,6 +133,9 @@ public:
     // Called by CreateSounds after each line (lines done, all lines), so a
     // long load can report progress and keep the windows painted.
     std::function<void(int, int)> OnSoundCreated;
+    // Called first by ReleaseSounds, while every engine object still exists
+    // (a running audio recording completes its take there).
+    std::function<void()> OnReleasing;
 
     static const QString kDefaultPackage;
     static const QString kContact;

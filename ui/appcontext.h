@@ -4,6 +4,7 @@
 
 #include "midiinput.h"
 #include "prompt.h"
+#include "recorder.h"
 #include "sequence.h"
 #include "settings.h"
 #include "soundcore.h"
@@ -19,13 +20,14 @@
 namespace rimbal {
 
 struct AppContext {
-    AppContext(const QString& appDir, Prompt& p, LogView& l) : settings(appDir), prompt(p), log(l), core(settings, p, l), sequence(core, p) {}
+    AppContext(const QString& appDir, Prompt& p, LogView& l) : settings(appDir), prompt(p), log(l), core(settings, p, l), sequence(core, p), recorder(core, p) {}
 
     Settings settings;
     Prompt& prompt;
     LogView& log;
     SoundCore core;
     Sequence sequence;
+    Recorder recorder;
     bool StartupOk = true;
 
     // Fixed for the program; tests change them to run quickly and headless.

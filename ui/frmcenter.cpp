@@ -9,6 +9,7 @@
 #include "paintcanais.h"
 #include "rimbalbtn.h"
 #include "sequencecommands.h"
+#include "soundcommands.h"
 #include "textroutines.h"
 #include "vkeys.h"
 
@@ -83,6 +84,7 @@ TFrmCenter::TFrmCenter(AppContext& ctx, QWidget* parent)
     connect(&TimerInfo, &QTimer::timeout, this, &TFrmCenter::TimerInfoTimer);
     connect(&TimerStatus, &QTimer::timeout, this, &TFrmCenter::TimerStatusTimer);
     connect(&TimerBanner, &QTimer::timeout, this, &TFrmCenter::TimerBannerTimer);
+    connect(&TimerRecord, &QTimer::timeout, this, &TFrmCenter::TimerRecordTimer);
     TimerInfo.start();
     if (m_ctx.bannerDownload) TimerBanner.start();
 
@@ -97,6 +99,12 @@ TFrmCenter::TFrmCenter(AppContext& ctx, QWidget* parent)
     connect(m_ui->ImportarTeclas1, &QAction::triggered, this, [this] { ImportarTeclas1Click(m_ctx, *this); });
     connect(m_ui->ImportarKitHydrogen1, &QAction::triggered, this, [this] { ImportarKitHydrogen1Click(m_ctx, *this); });
 
+    m_sound = std::make_unique<TSoundCommands>(
+        ctx.recorder, ctx.settings, ctx.prompt, ctx.settings.AppDir,
+        TSoundCommands::Items{m_ui->GravarSom1, m_ui->PararSom1, m_ui->LimparGravarSom1, m_ui->TocarSom1,
+                              m_ui->PararTocarSom1, m_ui->RepetindoTocarSom1, m_ui->SalvarSom1, m_ui->GravarOQueEuToco1,
+                              m_ui->PanelStatus2, &TimerRecord},
+        [this] { UpdateButtons(); });
     m_sequence = std::make_unique<TSequenceCommands>(
         ctx.sequence, ctx.prompt, ctx.settings.AppDir,
         TSequenceCommands::Items{m_ui->GravarSequencia1, m_ui->PararSequencia1, m_ui->LimparGravarSeq1,
@@ -104,7 +112,15 @@ TFrmCenter::TFrmCenter(AppContext& ctx, QWidget* parent)
                                  m_ui->SalvarSequencia1, m_ui->CarregarSequencia1},
         [this] { UpdateButtons(); });
     using Handler = void (TFrmCenter::*)();
-    const std::tuple<QAction*, TRimbalBtn*, Handler> sequenceCommands[] = {
+    const std::tuple<QAction*, TRimbalBtn*, Handler> commands[] = {
+        {m_ui->GravarSom1, m_ui->BtnRec1, &TFrmCenter::GravarSom1Click},
+        {m_ui->PararSom1, m_ui->BtnStop1, &TFrmCenter::PararSom1Click},
+        {m_ui->PararTocarSom1, nullptr, &TFrmCenter::PararSom1Click},
+        {m_ui->LimparGravarSom1, m_ui->BtnNew1, &TFrmCenter::LimparGravarSom1Click},
+        {m_ui->TocarSom1, m_ui->BtnPlay1, &TFrmCenter::TocarSom1Click},
+        {m_ui->RepetindoTocarSom1, nullptr, &TFrmCenter::RepetindoTocarSom1Click},
+        {m_ui->GravarOQueEuToco1, nullptr, &TFrmCenter::GravarOQueEuToco1Click},
+        {m_ui->SalvarSom1, m_ui->BtnSave1, &TFrmCenter::SalvarSom1Click},
         {m_ui->GravarSequencia1, m_ui->BtnRec2, &TFrmCenter::GravarSequencia1Click},
         {m_ui->PararSequencia1, m_ui->BtnStop2, &TFrmCenter::PararSequencia1Click},
         {m_ui->PararTocarSeq1, nullptr, &TFrmCenter::PararSequencia1Click},
@@ -113,7 +129,7 @@ TFrmCenter::TFrmCenter(AppContext& ctx, QWidget* parent)
         {m_ui->RepetindoTocarSeq1, nullptr, &TFrmCenter::RepetindoTocarSeq1Click},
         {m_ui->SalvarSequencia1, m_ui->BtnSave2, &TFrmCenter::SalvarSequencia1Click},
         {m_ui->CarregarSequencia1, nullptr, &TFrmCenter::CarregarSequencia1Click}};
-    for (const auto& [item, button, handler] : sequenceCommands) {
+    for (const auto& [item, button, handler] : commands) {
         connect(item, &QAction::triggered, this, handler);
         if (button) connect(button, &TRimbalBtn::clicked, this, handler);
     }
@@ -214,6 +230,15 @@ void TFrmCenter::FormKeyDown(std::uint16_t key, float volumeFactor) {
     m_ctx.sequence.RecordKey(key);
     m_ctx.core.PlayKey(key, volumeFactor);
 }
+
+void TFrmCenter::GravarSom1Click() { m_sound->GravarSom1Click(); }
+void TFrmCenter::PararSom1Click() { m_sound->PararSom1Click(); }
+void TFrmCenter::TocarSom1Click() { m_sound->TocarSom1Click(); }
+void TFrmCenter::RepetindoTocarSom1Click() { m_sound->RepetindoTocarSom1Click(); }
+void TFrmCenter::GravarOQueEuToco1Click() { m_sound->GravarOQueEuToco1Click(); }
+void TFrmCenter::SalvarSom1Click() { m_sound->SalvarSom1Click(); }
+void TFrmCenter::LimparGravarSom1Click() { m_sound->LimparGravarSom1Click(); }
+void TFrmCenter::TimerRecordTimer() { m_sound->TimerRecordTimer(); }
 
 void TFrmCenter::GravarSequencia1Click() { m_sequence->GravarSequencia1Click(); }
 void TFrmCenter::PararSequencia1Click() { m_sequence->PararSequencia1Click(); }
@@ -421,6 +446,8 @@ void TFrmCenter::FormCloseQuery() {
     TimerStatus.stop();
     TimerInfo.stop();
     TimerBanner.stop();
+    // The take's header is completed before the engine goes.
+    if (m_ctx.recorder.SoundRecording) PararSom1Click();
 }
 
 void TFrmCenter::FormClose() {

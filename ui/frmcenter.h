@@ -19,6 +19,7 @@ class TRimbalBtn;
 class TFrmSetTecla;
 class TFrmListaTeclas;
 class TSequenceCommands;
+class TSoundCommands;
 
 class TFrmCenter : public QMainWindow {
     Q_OBJECT
@@ -47,6 +48,16 @@ public:
     // The key definition and key list dialogs, which live as long as the window.
     TFrmSetTecla* SetTecla() const { return m_setTecla; }
     TFrmListaTeclas* ListaTeclas() const { return m_listaTeclas; }
+
+    // Audio recording commands (menu "Som" and the first row of buttons).
+    void GravarSom1Click();
+    void PararSom1Click();
+    void TocarSom1Click();
+    void RepetindoTocarSom1Click();
+    void GravarOQueEuToco1Click();
+    void SalvarSom1Click();
+    void LimparGravarSom1Click();
+    void TimerRecordTimer();
 
     // Key sequence commands (menu "Sequência de Teclas" and the second row of buttons).
     void GravarSequencia1Click();
@@ -96,6 +107,7 @@ private:
     BannerDownload* m_banner = nullptr;
     bool m_bannerTried = false;
     std::unique_ptr<TSequenceCommands> m_sequence;
+    std::unique_ptr<TSoundCommands> m_sound;
     bool m_closeAfterPlayer = false;  // a close waits for the sequence player to return
 };
 
