@@ -5,9 +5,12 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTranslator>
 
 #include <algorithm>
 
@@ -70,6 +73,14 @@ void QtLogView::showLog(const QString& caption, const QStringList& lines) {
     log.setWindowTitle(caption);
     log.appendLines(lines);
     log.exec();
+}
+
+bool InstallQtTranslations(QTranslator& translator) {
+    const QLocale brazil(QLocale::Portuguese, QLocale::Brazil);
+    if (!translator.load(brazil, QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    return QCoreApplication::installTranslator(&translator);
 }
 
 }  // namespace rimbal

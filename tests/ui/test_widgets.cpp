@@ -1,11 +1,17 @@
-// The picture button and the key translation.
+// The picture button, the key translation and Qt's own texts.
+#include "qtprompt.h"
 #include "rimbalbtn.h"
 #include "vkeys.h"
 
 #include <gtest/gtest.h>
 
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPixmap>
+#include <QPushButton>
+#include <QTranslator>
 
 using namespace rimbal;
 
@@ -72,6 +78,22 @@ TEST(VirtualKeys, X11ScanCodesMapByPhysicalPosition) {
     EXPECT_EQ(VirtualKeyFromScanCode(47), 0xBA);
     EXPECT_EQ(VirtualKeyFromScanCode(0), 0);
     EXPECT_EQ(VirtualKeyFromScanCode(9999), 0);
+}
+
+
+TEST(QtTexts, TheFileDialogsSpeakPortuguese) {
+    QTranslator texts;
+    ASSERT_TRUE(InstallQtTranslations(texts)) << "Qt's translations (qt6-translations-l10n) are missing";
+    QFileDialog dialog(nullptr, QStringLiteral("Abrir"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    const auto* buttons = dialog.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    const auto* lookIn = dialog.findChild<QLabel*>(QStringLiteral("lookInLabel"));
+    const auto* fileName = dialog.findChild<QLabel*>(QStringLiteral("fileNameLabel"));
+    ASSERT_TRUE(buttons && lookIn && fileName);
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Cancelar"));
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Open)->text().remove(u'&'), QStringLiteral("Abrir"));
+    EXPECT_FALSE(lookIn->text().contains(QStringLiteral("Look in"))) << lookIn->text().toStdString();
+    EXPECT_FALSE(fileName->text().contains(QStringLiteral("File name"))) << fileName->text().toStdString();
 }
 
 }  // namespace
