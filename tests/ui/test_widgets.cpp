@@ -5,12 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDialog>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
+#include <QTimer>
 #include <QTranslator>
 
 using namespace rimbal;
@@ -94,6 +97,25 @@ TEST(QtTexts, TheFileDialogsSpeakPortuguese) {
     EXPECT_EQ(buttons->button(QDialogButtonBox::Open)->text().remove(u'&'), QStringLiteral("Abrir"));
     EXPECT_FALSE(lookIn->text().contains(QStringLiteral("Look in"))) << lookIn->text().toStdString();
     EXPECT_FALSE(fileName->text().contains(QStringLiteral("File name"))) << fileName->text().toStdString();
+}
+
+
+// Some window managers never activate the frameless start-up splash: the log of
+// the start-up's errors must still open over it, not in a corner of the screen.
+TEST(QtBoxes, OpenOverTheModalWindowWhenNoWindowIsActive) {
+    QDialog splash;
+    splash.setAttribute(Qt::WA_ShowWithoutActivating);
+    splash.setWindowModality(Qt::ApplicationModal);
+    splash.show();
+    ASSERT_EQ(QApplication::activeWindow(), nullptr);
+    QWidget* parent = &splash;
+    QTimer::singleShot(0, [&] {
+        QWidget* log = QApplication::activeModalWidget();
+        parent = log != &splash ? log->parentWidget() : nullptr;
+        if (log != &splash) log->close();
+    });
+    QtLogView().showLog(QStringLiteral("Erros ao criar sons"), {QStringLiteral("Arquivo não existe: x.wav")});
+    EXPECT_EQ(parent, &splash);
 }
 
 }  // namespace
