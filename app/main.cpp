@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFont>
 #include <QIcon>
+#include <QTranslator>
 
 #include <cstdio>
 
@@ -54,6 +55,8 @@ int main(int argc, char** argv) {
     QApplication app(qtArgc, argv);
     Q_INIT_RESOURCE(pictures);
     QApplication::setApplicationName(QStringLiteral("Rimbal 2"));
+    QTranslator qtTexts;
+    rimbal::InstallQtTranslations(qtTexts);
     QIcon icon;
     for (const int size : {16, 24, 32, 48, 64, 128, 256})
         icon.addFile(QStringLiteral(":/icon/%1x%1/apps/rimbal2.png").arg(size), QSize(size, size));

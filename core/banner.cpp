@@ -171,7 +171,7 @@ void BannerDownload::pictureArrived() {
     const QByteArray trailer = BannerCacheTrailer(m_link, m_pictureAddress);
     QSaveFile out(m_cacheDir + kBannerCacheName);
     const bool written = out.open(QIODevice::WriteOnly) && out.write(picture) == picture.size() &&
-                         out.write(trailer) == trailer.size() && out.commit();
+                         out.write(trailer) == trailer.size() && CommitSaveFile(out);
     end(written);
 }
 

@@ -84,7 +84,7 @@ QString UsageText() {
         "Abre o Rimbal 2, a bateria virtual. Cada ARQUIVO é aberto depois da\n"
         "inicialização, na ordem dada:\n"
         "  .rbp  pacote de sons, importado como em \"Importar Pacote de Sons\"\n"
-        "  .rbs  sequência de teclas, carregada como em \"Carregar Sequência\"\n"
+        "  .rbs  sequência de teclas, carregada como em \"Carregar Arquivo de Sequência\"\n"
         "Se o Rimbal 2 já estiver aberto nesta pasta, os arquivos vão para ele.\n"
         "\n"
         "Opções:\n"

@@ -1,7 +1,6 @@
 #include "textfiles.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <array>
 
@@ -104,11 +103,13 @@ bool WriteTextLines(const QString& path, const QStringList& lines, QString* erro
         data += ToWindows1252(line);
         data += "\r\n";
     }
-    if (f.write(data) != data.size() || !f.commit()) {
+    if (f.write(data) != data.size() || !CommitSaveFile(f)) {
         if (error) *error = QStringLiteral("Unable to write to %1").arg(path);
         return false;
     }
     return true;
 }
+
+bool CommitSaveFile(QSaveFile& file) { return file.flush() && file.commit(); }
 
 }  // namespace rimbal

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSaveFile>
 #include <QString>
 #include <QStringList>
 
@@ -24,5 +25,11 @@ bool ReadTextLines(const QString& path, QStringList& lines);
 // target, so a failure never leaves a half-written file. On failure, error
 // holds a message and the old file is intact.
 bool WriteTextLines(const QString& path, const QStringList& lines, QString* error = nullptr);
+
+// Renames the written file over its target only when every byte reached the
+// disk. QSaveFile::commit() alone misses a write that fails while it empties
+// its buffer (a disk that filled up) and would put a short or empty file in
+// place of the old one. Uncommitted, the file is discarded when destroyed.
+bool CommitSaveFile(QSaveFile& file);
 
 }  // namespace rimbal

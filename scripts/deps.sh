@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n
   librtaudio-dev libsndfile1-dev libsoxr-dev libtag1-dev libzip-dev zlib1g-dev libarchive-dev
   hydrogen-data
   libgtest-dev libgmock-dev libbenchmark-dev

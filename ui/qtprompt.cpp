@@ -5,16 +5,30 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QTranslator>
 
 #include <algorithm>
 
 namespace rimbal {
+namespace {
+
+// The window a box opens over: the active one or, when no window is active
+// (some window managers never activate the frameless start-up splash), the
+// modal window on top, so the box is not left in a corner of the screen.
+QWidget* boxParent() {
+    if (QWidget* active = QApplication::activeWindow()) return active;
+    return QApplication::activeModalWidget();
+}
+
+}  // namespace
 
 Prompt::Button QtPrompt::message(const QString& caption, const QString& text, Icon icon, int buttons) {
-    QMessageBox box(QApplication::activeWindow());
+    QMessageBox box(boxParent());
     box.setWindowTitle(caption);
     // A lone carriage return breaks the line, as in the Windows message box.
     box.setText(QString(text).replace(QRegularExpression(QStringLiteral("\r(?!\n)")), QStringLiteral("\n")));
@@ -38,7 +52,7 @@ Prompt::Button QtPrompt::message(const QString& caption, const QString& text, Ic
 }
 
 bool QtPrompt::input(const QString& caption, const QString& label, QString& value) {
-    QInputDialog box(QApplication::activeWindow());
+    QInputDialog box(boxParent());
     box.setWindowTitle(caption);
     box.setLabelText(label);
     box.setTextValue(value);
@@ -53,23 +67,31 @@ bool QtPrompt::input(const QString& caption, const QString& label, QString& valu
 }
 
 QString QtPrompt::openFile(const QString& caption, const QString& folder, const QString& filter) {
-    return QFileDialog::getOpenFileName(QApplication::activeWindow(), caption, folder, filter);
+    return QFileDialog::getOpenFileName(boxParent(), caption, folder, filter);
 }
 
 QString QtPrompt::saveFile(const QString& caption, const QString& folder, const QString& filter) {
-    return QFileDialog::getSaveFileName(QApplication::activeWindow(), caption, folder, filter, nullptr,
+    return QFileDialog::getSaveFileName(boxParent(), caption, folder, filter, nullptr,
                                         QFileDialog::DontConfirmOverwrite);
 }
 
 QString QtPrompt::chooseFolder(const QString& caption, const QString& folder) {
-    return QFileDialog::getExistingDirectory(QApplication::activeWindow(), caption, folder);
+    return QFileDialog::getExistingDirectory(boxParent(), caption, folder);
 }
 
 void QtLogView::showLog(const QString& caption, const QStringList& lines) {
-    TFrmLog log(QApplication::activeWindow());
+    TFrmLog log(boxParent());
     log.setWindowTitle(caption);
     log.appendLines(lines);
     log.exec();
+}
+
+bool InstallQtTranslations(QTranslator& translator) {
+    const QLocale brazil(QLocale::Portuguese, QLocale::Brazil);
+    if (!translator.load(brazil, QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return false;
+    return QCoreApplication::installTranslator(&translator);
 }
 
 }  // namespace rimbal

@@ -4,6 +4,7 @@
 
 #include "prompt.h"
 
+class QTranslator;
 class QWidget;
 
 namespace rimbal {
@@ -21,5 +22,12 @@ class QtLogView : public LogView {
 public:
     void showLog(const QString& caption, const QStringList& lines) override;
 };
+
+// Qt's own texts (the file dialogs' labels and buttons, the edit boxes'
+// context menus) in Brazilian Portuguese, whatever the system's language, as
+// every other text of the program. Installs the translator into the
+// application; false, with Qt's English kept, when Qt's translations are not
+// installed.
+bool InstallQtTranslations(QTranslator& translator);
 
 }  // namespace rimbal

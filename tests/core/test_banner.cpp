@@ -1,6 +1,7 @@
 // The banner: cache layout, list lines, which links may be opened, and the
 // download against a local server that answers well, badly or not at all.
 #include "banner.h"
+#include "filesizelimit.h"
 #include "localhttp.h"
 #include "settings.h"
 #include "textfiles.h"
@@ -270,6 +271,20 @@ TEST_F(BannerNet, ACacheThatCannotBeReplacedLeavesTheOldOne) {
     http.answer("/p.gif", "GIF89a");
     EXPECT_EQ(run(), false);
     EXPECT_TRUE(QFileInfo(dir + "ad.dat/inside").isDir());
+    EXPECT_FALSE(tempExists());
+}
+
+
+TEST_F(BannerNet, ADiskThatFillsUpLeavesTheOldCache) {
+    http.answer(kList, line("/p.gif", "https://new.example/"));
+    http.answer("/p.gif", "GIF89a");
+    std::optional<bool> cached;
+    {
+        const FileSizeLimit full(100);  // the picture fits, the link block does not
+        cached = run();
+    }
+    EXPECT_EQ(cached, false);
+    EXPECT_TRUE(readAll(dir + "ad.dat") == kOld);
     EXPECT_FALSE(tempExists());
 }
 

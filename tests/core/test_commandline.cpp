@@ -64,6 +64,9 @@ TEST(CommandLineTest, EachArgumentMeansOneThing) {
         EXPECT_EQ(got.error, c.error) << what;
     }
     EXPECT_TRUE(UsageText().contains("--render-sequence"));
+    // The commands it names are the menu's, as the user sees them.
+    EXPECT_TRUE(UsageText().contains("\"Importar Pacote de Sons\""));
+    EXPECT_TRUE(UsageText().contains("\"Carregar Arquivo de Sequência\""));
     EXPECT_EQ(VersionText(0x20001, 0x20001), "Rimbal 2 " RB_TEST_PROGRAM_VERSION "\nEngine rbcore 00020001\n");
     EXPECT_TRUE(VersionText(0x10000, 0x20001).endsWith("(este executável requer a versão 00020001)\n"));
 }

@@ -2,10 +2,12 @@
 #include "textfiles.h"
 #include "textroutines.h"
 
+#include "filesizelimit.h"
 #include "localeguard.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QTemporaryDir>
@@ -183,6 +185,31 @@ TEST(TextFiles, ReadsAnyLineEndAndAFailedWriteKeepsTheOldFile) {
     EXPECT_FALSE(WriteTextLines(dir.filePath("no/such/folder/Keys.txt"), {"x"}, &error));
     EXPECT_TRUE(error.startsWith("Unable to write to ")) << error.toStdString();
     EXPECT_FALSE(ReadTextLines(dir.filePath("missing.txt"), lines));
+}
+
+// A small file sits in the write buffer until the commit; a disk that fills up
+// then must fail the write and leave the old file whole, never an empty one.
+TEST(TextFiles, AFullDiskFailsTheWriteAndKeepsTheOldFile) {
+    QTemporaryDir dir;
+    const QString keys = dir.filePath("Keys.txt");
+    const QByteArray old = "65*0*0*0*0*1,00*0*0*0*0*0*0*0*0*0*0*0*0*0*0*0*0*bumbo.wav\r\n";
+    {
+        QFile f(keys);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(old);
+    }
+    QString error;
+    bool written = true;
+    {
+        const FileSizeLimit full(40);
+        written = WriteTextLines(keys, QStringList(25, QString::fromLatin1(old.trimmed())), &error);
+    }
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(error.startsWith("Unable to write to ")) << error.toStdString();
+    QFile f(keys);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), old);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Keys.txt"}) << "temporary file left";
 }
 
 }  // namespace

@@ -10,7 +10,6 @@ for tool in Xvfb xdotool parecord python3; do
 done
 
 work=$(mktemp -d /tmp/rb-e2e.XXXXXX)
-display=:$((90 + RANDOM % 400))
 pids=()
 cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; [ -n "${RB_KEEP:-}" ] || rm -rf "$work"; }
 trap cleanup EXIT
@@ -34,12 +33,15 @@ play=$("$bin/rbdemo" 2>/dev/null | grep -n '^   reprodução' | grep -m1 'Null O
 printf '[Config]\r\nDriver_Playback_Count=%s\r\nDriver_Record_Count=%s\r\nID_Driver_Output=0\r\nID_Driver_Playback=%s\r\nID_Driver_Record=0\r\nPackName=Teste\r\nBannerSite=\r\n' \
   "$nplay" "$nrec" "${play:-0}" > "$work/rimbal2.ini"
 
-Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
+# Xvfb picks a free display itself and names it once it accepts clients: a
+# display guessed at random may belong to another test on this machine.
+Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$work/display" >/dev/null 2>&1 &
 pids+=($!)
-export DISPLAY=$display
+for _ in $(seq 1 200); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || { echo "Xvfb did not start"; exit 1; }
+export DISPLAY=:$(head -n1 "$work/display")
 # A real X window, whatever the other tests use.
 export QT_QPA_PLATFORM=xcb
-for _ in $(seq 1 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
 
 (cd "$work" && exec ./rimbal2) >"$work/out.log" 2>&1 &
 pids+=($!)

@@ -1,11 +1,20 @@
-// The picture button and the key translation.
+// The picture button, the key translation and Qt's own texts.
+#include "qtprompt.h"
 #include "rimbalbtn.h"
 #include "vkeys.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPixmap>
+#include <QPushButton>
+#include <QTimer>
+#include <QTranslator>
 
 using namespace rimbal;
 
@@ -72,6 +81,41 @@ TEST(VirtualKeys, X11ScanCodesMapByPhysicalPosition) {
     EXPECT_EQ(VirtualKeyFromScanCode(47), 0xBA);
     EXPECT_EQ(VirtualKeyFromScanCode(0), 0);
     EXPECT_EQ(VirtualKeyFromScanCode(9999), 0);
+}
+
+
+TEST(QtTexts, TheFileDialogsSpeakPortuguese) {
+    QTranslator texts;
+    ASSERT_TRUE(InstallQtTranslations(texts)) << "Qt's translations (qt6-translations-l10n) are missing";
+    QFileDialog dialog(nullptr, QStringLiteral("Abrir"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    const auto* buttons = dialog.findChild<QDialogButtonBox*>(QStringLiteral("buttonBox"));
+    const auto* lookIn = dialog.findChild<QLabel*>(QStringLiteral("lookInLabel"));
+    const auto* fileName = dialog.findChild<QLabel*>(QStringLiteral("fileNameLabel"));
+    ASSERT_TRUE(buttons && lookIn && fileName);
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Cancel)->text(), QStringLiteral("Cancelar"));
+    EXPECT_EQ(buttons->button(QDialogButtonBox::Open)->text().remove(u'&'), QStringLiteral("Abrir"));
+    EXPECT_FALSE(lookIn->text().contains(QStringLiteral("Look in"))) << lookIn->text().toStdString();
+    EXPECT_FALSE(fileName->text().contains(QStringLiteral("File name"))) << fileName->text().toStdString();
+}
+
+
+// Some window managers never activate the frameless start-up splash: the log of
+// the start-up's errors must still open over it, not in a corner of the screen.
+TEST(QtBoxes, OpenOverTheModalWindowWhenNoWindowIsActive) {
+    QDialog splash;
+    splash.setAttribute(Qt::WA_ShowWithoutActivating);
+    splash.setWindowModality(Qt::ApplicationModal);
+    splash.show();
+    ASSERT_EQ(QApplication::activeWindow(), nullptr);
+    QWidget* parent = &splash;
+    QTimer::singleShot(0, [&] {
+        QWidget* log = QApplication::activeModalWidget();
+        parent = log != &splash ? log->parentWidget() : nullptr;
+        if (log != &splash) log->close();
+    });
+    QtLogView().showLog(QStringLiteral("Erros ao criar sons"), {QStringLiteral("Arquivo não existe: x.wav")});
+    EXPECT_EQ(parent, &splash);
 }
 
 }  // namespace
