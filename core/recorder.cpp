@@ -2,6 +2,7 @@
 
 #include "prompt.h"
 #include "soundcore.h"
+#include "textfiles.h"
 
 #include <QFileInfo>
 #include <QLocale>
@@ -328,7 +329,7 @@ bool Recorder::Save(const QString& path, QString& error) {
             if (chunk.isEmpty() && in.error() != QFileDevice::NoError) return fail(in.errorString());
             if (out.write(chunk) != chunk.size()) return fail(out.errorString());
         }
-        if (!out.commit()) return fail(out.errorString());
+        if (!CommitSaveFile(out)) return fail(out.errorString());
         in.close();
         QFile::remove(temp);
     } else if (ec) {

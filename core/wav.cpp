@@ -1,5 +1,7 @@
 #include "wav.h"
 
+#include "textfiles.h"
+
 #include <QtEndian>
 
 #include <algorithm>
@@ -81,7 +83,7 @@ bool WavWriter::writeFloat(const float* stereo, std::size_t frames) {
 bool WavWriter::commit() {
     if (!file_.isOpen() || failed_) return false;
     if (!WriteWavHeader(file_, 2, rate_, 16, static_cast<std::uint32_t>(dataBytes_))) return fail(file_.errorString());
-    if (!file_.commit()) {
+    if (!CommitSaveFile(file_)) {
         error_ = QStringLiteral("Não foi possível gravar %1 (%2).").arg(file_.fileName(), file_.errorString());
         return false;
     }
