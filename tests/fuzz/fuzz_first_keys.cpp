@@ -44,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QStringList errors;
     const bool imported = rimbal::Packages(core, program.prompt, program.log).ImportFirstVersionKeys(file, errors);
 
+    fuzz::Trace(QStringLiteral("%1, %2 keys; %3").arg(imported ? "imported" : "not imported").arg(core.KeyCount).arg(errors.join(QStringLiteral(" | "))));
     fuzz::CheckContained(s, {QStringLiteral("in/"), QStringLiteral("a/b/c/app/cwd/")});
     if (imported) {
         fuzz::Check(s.PackName == QStringLiteral("RUDadiru2"), "the import took another name", s.PackName);

@@ -33,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     core.LoadKeyLines();
     const QStringList lines = core.KeyLines;
     g_program->CreateSounds();
+    fuzz::Trace(QStringLiteral("%1 lines, %2 sounds").arg(lines.size()).arg(core.KeyCount));
     fuzz::Check(core.KeyCount <= core.ScanCount(), "more sounds than key lines");
     g_program->PlayEveryKey(4);
     core.RemoveKey(0);

@@ -38,6 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     rimbal::Packages packages(core, program.prompt, program.log);
     const bool imported = packages.ImportPackage(archive);
 
+    fuzz::Trace(imported ? QStringLiteral("imported as %1, %2 keys").arg(s.PackName).arg(core.KeyCount)
+                         : QStringLiteral("not imported"));
     fuzz::CheckContained(s, {QStringLiteral("in/")});
     if (imported) {
         fuzz::Check(QFileInfo(core.KeysFile()).isFile(), "the imported package in use has no key list", s.PackName);

@@ -35,6 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (sound != rb::Sound{}) {
         QStringList memo1, memo2;
         rimbal::SoundInfo(core, path, sound, memo1, memo2);
+        fuzz::Trace((memo1 + memo2).join(QStringLiteral(" | ")));
         rb::Channel channel{};
         rb::System_PlaySound(core.SoundSystem, rb::CHANNEL_FREE, sound, false, &channel);
         program.Render(4, 512);
@@ -42,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         rb::System_PlaySound(core.SoundSystem, rb::CHANNEL_FREE, sound, false, &channel);
         program.Render(4, 512);
     }
+    else fuzz::Trace(program.prompt.texts().join(QStringLiteral(" | ")));
     core.ReleasePendingSound();
     program.Render(1);
     program.prompt.asked.clear();

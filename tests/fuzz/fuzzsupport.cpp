@@ -139,6 +139,11 @@ void AnswerNameQuestion(ScriptedPrompt& prompt, std::size_t variant) {
     }
 }
 
+void Trace(const QString& text) {
+    static const bool on = qEnvironmentVariableIsSet("RB_FUZZ_TRACE");
+    if (on) std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+}
+
 void Fail(const char* what, const QString& detail) {
     std::fprintf(stderr, "\n==== FINDING: %s\n%s\n", what, detail.toLocal8Bit().constData());
     std::fflush(stderr);

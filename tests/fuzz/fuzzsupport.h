@@ -18,10 +18,16 @@
 
 namespace fuzz {
 
+// What a run came to, on standard error when RB_FUZZ_TRACE is set (to see
+// what one input does: RB_FUZZ_TRACE=1 fuzz_package FILE).
+void Trace(const QString& text);
+
 // The log window of a program nobody watches.
 class NullLog final : public rimbal::LogView {
 public:
-    void showLog(const QString&, const QStringList&) override {}
+    void showLog(const QString& caption, const QStringList& lines) override {
+        Trace(caption + QStringLiteral(": ") + lines.join(QStringLiteral(" | ")));
+    }
 };
 
 // Once per process, from LLVMFuzzerInitialize.

@@ -43,6 +43,11 @@ public:
 
         const rimbal::KitImport done = rimbal::Packages(core, program.prompt, program.log).ImportHydrogenKit(path);
 
+        Trace(QStringLiteral("result %1, package \"%2\", %3 keys; %4; left out: %5")
+                  .arg(done.result)
+                  .arg(done.package)
+                  .arg(core.KeyCount)
+                  .arg(done.errors.join(QStringLiteral(" | ")), done.notImported.join(QStringLiteral(" | "))));
         CheckContained(s, {QStringLiteral("in/"), QStringLiteral("kits/"), QStringLiteral("outside.wav")});
         CheckSame(kitBefore, Tree(Scratch() + QStringLiteral("kits/")), "the import changed the user's kit folder");
         if (done.result == rimbal::KitImport::Imported) {

@@ -49,7 +49,9 @@ public:
     // leaves a sequence that a save and a load take again, and it plays.
     void Load(const QString& path) {
         QString text, message;
-        if (!sequence.ReadFile(path, text, message)) {
+        const bool read = sequence.ReadFile(path, text, message);
+        Trace(read ? QStringLiteral("loaded \"%1\"").arg(text.left(200)) : QStringLiteral("refused: ") + message);
+        if (!read) {
             Check(!message.isEmpty(), "a refused sequence without a message");
             return;
         }
