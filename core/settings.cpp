@@ -32,6 +32,13 @@ int readInt(const IniFile& ini, const char* key, int fallback) {
     return ok ? value : fallback;
 }
 
+// A stored folder on a drive or share of Windows, also behind the leading
+// backslash that means "inside the application folder" (\C:\Sons).
+bool namesWindowsDrive(const QString& stored) {
+    const QString t = stored.trimmed();
+    return IsWindowsPath(t) || (t.startsWith(u'\\') && IsWindowsPath(t.mid(1)));
+}
+
 bool readBool(const IniFile& ini, const char* key, bool fallback) {
     const int sentinel = 0x7FFF1234;
     const int v = readInt(ini, key, sentinel);
@@ -65,7 +72,7 @@ void Settings::LoadConfiguration() {
     const QString packPath = ini.value(kSection, QStringLiteral("PackPath")).value_or(QStringLiteral("Pacotes\\")).left(2047);
     PackPath = NormalizePackPath(packPath);
     PackPathWarning.clear();
-    if (IsWindowsPath(packPath))
+    if (namesWindowsDrive(packPath))
         PackPathWarning = QStringLiteral("A pasta de pacotes %1 é um caminho do Windows e não existe neste sistema; "
                                          "será usada a pasta %2")
                               .arg(packPath.trimmed(), PackPath);
@@ -122,7 +129,7 @@ QString Settings::NormalizePackPath(const QString& path) const {
     if (!p.trimmed().isEmpty() && !p.endsWith(u'/')) p += u'/';
     if (!p.trimmed().isEmpty() && !HasDrive(p)) p = AppDir + p;
     // A drive of another system is no folder here; never resolve it against the current folder.
-    if (p.trimmed().isEmpty() || IsWindowsPath(path)) p = AppDir + QStringLiteral("Pacotes/");
+    if (p.trimmed().isEmpty() || namesWindowsDrive(path)) p = AppDir + QStringLiteral("Pacotes/");
     return p;
 }
 

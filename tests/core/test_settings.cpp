@@ -117,7 +117,8 @@ TEST_F(SettingsTest, AFolderDifferingOnlyInCaseIsAnotherFolder) {
 }
 
 TEST_F(SettingsTest, AWindowsPackagesFolderIsReportedAndTheDefaultUsed) {
-    for (const char* stored : {"D:\\Sons", "\\\\servidor\\kits"}) {
+    // Also behind the leading backslash that means "in the application folder".
+    for (const char* stored : {"D:\\Sons", "\\\\servidor\\kits", "\\C:\\Sons", "\\é:\\x"}) {
         writeIni({"[Config]", QStringLiteral("PackPath=") + stored, "PackName=Samba"});
         Settings s(appDir);
         s.LoadConfiguration();
