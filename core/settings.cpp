@@ -82,8 +82,14 @@ void Settings::LoadConfiguration() {
 }
 
 QString Settings::PackPathProblem(const QString& folder) const {
-    const QString problem = TextLineProblem(RelativeForm(folder));
-    return problem.isEmpty() ? QString() : QStringLiteral("O nome da pasta de pacotes ") + problem + u'.';
+    const QString stored = RelativeForm(folder);
+    if (const QString problem = TextLineProblem(stored); !problem.isEmpty())
+        return QStringLiteral("O nome da pasta de pacotes ") + problem + u'.';
+    // A backslash is read back as a separator.
+    const QString read = NormalizePackPath(stored.trimmed());
+    if (read.compare(folder.endsWith(u'/') ? folder : folder + u'/', kFileNameCase) != 0)
+        return QStringLiteral("A pasta de pacotes seria lida da configuração como outra pasta (%1).").arg(read);
+    return {};
 }
 
 bool Settings::SaveConfiguration(QString* error) const {
@@ -134,8 +140,12 @@ QString Settings::NormalizePackPath(const QString& path) const {
 }
 
 QString Settings::RelativeForm(const QString& folder) const {
-    if (!AppDir.isEmpty() && folder.startsWith(AppDir, kFileNameCase)) return folder.mid(AppDir.size());
-    return folder;
+    if (AppDir.isEmpty() || !folder.startsWith(AppDir, kFileNameCase)) return folder;
+    // Only a form the reader takes back as this same folder: it trims the
+    // value, and an empty one names the default folder.
+    const QString rest = folder.mid(AppDir.size());
+    const QString whole = folder.endsWith(u'/') ? folder : folder + u'/';
+    return NormalizePackPath(rest.trimmed()).compare(whole, kFileNameCase) == 0 ? rest : folder;
 }
 
 void Settings::DeriveEngineValues() {

@@ -110,6 +110,31 @@ TEST_F(SettingsTest, SaveWritesEveryKeyKeepsOtherLinesAndReadsBack) {
     EXPECT_TRUE(readIni().contains("PackPath=/srv/kits/")) << "outside: absolute";
 }
 
+TEST_F(SettingsTest, EveryPackagesFolderReadsBackAsTheSameFolder) {
+    // The reader trims values: a folder inside the application folder whose
+    // name starts with a blank is kept whole.
+    for (const QString& folder : {appDir + "Sons/", appDir + " Sons/", appDir + QStringLiteral(" S C:/  Ñ/"),
+                                  appDir, QStringLiteral("/srv/kits/")}) {
+        Settings s(appDir);
+        s.LoadConfiguration();
+        s.PackPath = folder;
+        ASSERT_TRUE(s.SaveConfiguration()) << folder.toStdString();
+        Settings again(appDir);
+        again.LoadConfiguration();
+        EXPECT_EQ(again.PackPath, folder);
+    }
+    // A backslash would be read back as a separator: such a folder is refused, never changed.
+    Settings s(appDir);
+    s.LoadConfiguration();
+    s.PackPath = appDir + "a\\b/";
+    QString error;
+    EXPECT_FALSE(s.SaveConfiguration(&error));
+    EXPECT_TRUE(error.contains(appDir + "a/b/")) << error.toStdString();
+    // A chosen folder comes without its separator.
+    EXPECT_TRUE(s.PackPathProblem(appDir + "Sons").isEmpty());
+    EXPECT_EQ(s.RelativeForm(appDir + "Sons"), "Sons");
+}
+
 TEST_F(SettingsTest, AFolderDifferingOnlyInCaseIsAnotherFolder) {
     Settings s(appDir);
     EXPECT_EQ(s.RelativeForm(appDir.toUpper() + "Kits/"), appDir.toUpper() + "Kits/");
