@@ -69,7 +69,9 @@ void Settings::LoadConfiguration() {
     ShowStatus = readBool(ini, "ShowStatus", true);
     ShowAnimation = readBool(ini, "ShowAnimation", false);
     UseEffects = readBool(ini, "UseEffects", true);
-    const QString packPath = ini.value(kSection, QStringLiteral("PackPath")).value_or(QStringLiteral("Pacotes\\")).left(2047);
+    // Blanks around a folder are never part of it, quoted or not.
+    const QString packPath =
+        ini.value(kSection, QStringLiteral("PackPath")).value_or(QStringLiteral("Pacotes\\")).trimmed().left(2047);
     PackPath = NormalizePackPath(packPath);
     PackPathWarning.clear();
     if (namesWindowsDrive(packPath))
@@ -121,8 +123,8 @@ bool Settings::SaveConfiguration(QString* error) const {
     ini.setValue(kSection, QStringLiteral("ShowAnimation"), flag(ShowAnimation));
     ini.setValue(kSection, QStringLiteral("UseEffects"), flag(UseEffects));
     ini.setValue(kSection, QStringLiteral("PackPath"), RelativeForm(PackPath));
-    ini.setValue(kSection, QStringLiteral("PackName"), PackName);
-    ini.setValue(kSection, QStringLiteral("Midi_Input"), Midi_Input);
+    ini.setValue(kSection, QStringLiteral("PackName"), IniFile::Quoted(PackName));
+    ini.setValue(kSection, QStringLiteral("Midi_Input"), IniFile::Quoted(Midi_Input));
     return WriteTextLines(iniPath_, ini.lines(), error);
 }
 

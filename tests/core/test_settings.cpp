@@ -135,6 +135,30 @@ TEST_F(SettingsTest, EveryPackagesFolderReadsBackAsTheSameFolder) {
     EXPECT_EQ(s.RelativeForm(appDir + "Sons"), "Sons");
 }
 
+TEST_F(SettingsTest, NamesWithBlanksOrQuotationMarksAtTheirEndsReadBackWhole) {
+    // The package in use must be the same one at the next start.
+    for (const QString& name : {QStringLiteral(" Kit novo "), QStringLiteral("\"Kit\""), QStringLiteral("'a'"),
+                                QStringLiteral("Kit \"1\""), QStringLiteral("Samba")}) {
+        Settings s(appDir);
+        s.LoadConfiguration();
+        s.PackName = name;
+        s.Midi_Input = name;
+        ASSERT_TRUE(s.SaveConfiguration());
+        Settings again(appDir);
+        again.LoadConfiguration();
+        EXPECT_EQ(again.PackName, name);
+        EXPECT_EQ(again.Midi_Input, name);
+    }
+    EXPECT_TRUE(readIni().contains("PackName=Samba")) << "quoted only when needed";
+    // Quotation marks around a value are not part of it, as the Windows program read them.
+    writeIni({"[Config]", "PackName=\"Samba\"", "PackPath= ' Sons ' ", "ID_Output_Mode=\"1\""});
+    Settings s(appDir);
+    s.LoadConfiguration();
+    EXPECT_EQ(s.PackName, "Samba");
+    EXPECT_EQ(s.PackPath, appDir + "Sons/");
+    EXPECT_EQ(s.ID_Output_Mode, 1);
+}
+
 TEST_F(SettingsTest, AFolderDifferingOnlyInCaseIsAnotherFolder) {
     Settings s(appDir);
     EXPECT_EQ(s.RelativeForm(appDir.toUpper() + "Kits/"), appDir.toUpper() + "Kits/");
