@@ -48,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     fuzz::CheckContained(s, {QStringLiteral("in/"), QStringLiteral("a/b/c/app/cwd/")});
     if (imported) {
         fuzz::Check(s.PackName == QStringLiteral("RUDadiru2"), "the import took another name", s.PackName);
+        fuzz::CheckRestart(s);
         QStringList stored;
         fuzz::Check(rimbal::ReadTextLines(core.KeysFile(), stored) && stored == core.KeyLines,
                     "the key list in use is not the one written");

@@ -45,6 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::Check(QFileInfo(core.KeysFile()).isFile(), "the imported package in use has no key list", s.PackName);
         fuzz::Check(rimbal::Packages::IsValidPackageName(s.PackName), "a package was imported under an invalid name",
                     s.PackName);
+        fuzz::CheckRestart(s);
     } else {
         fuzz::CheckSame(before, fuzz::Tree(s.PackPath), "a failed import changed the packages folder");
         fuzz::Check(s.PackName == QStringLiteral("Kit") && core.KeyLines == lines,

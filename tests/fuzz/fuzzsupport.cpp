@@ -139,6 +139,15 @@ void AnswerNameQuestion(ScriptedPrompt& prompt, std::size_t variant) {
     }
 }
 
+void CheckRestart(const rimbal::Settings& settings) {
+    QString error;
+    Check(settings.SaveConfiguration(&error), "the package in use cannot be kept in the configuration", error);
+    rimbal::Settings next(settings.AppDir, settings.IniPath());
+    next.LoadConfiguration();
+    Check(next.PackName == settings.PackName && next.PackPath == settings.PackPath,
+          "the next start takes another package", QStringLiteral("\"%1\" became \"%2\"").arg(settings.PackName, next.PackName));
+}
+
 void Trace(const QString& text) {
     static const bool on = qEnvironmentVariableIsSet("RB_FUZZ_TRACE");
     if (on) std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());

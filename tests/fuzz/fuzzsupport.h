@@ -63,6 +63,10 @@ void CheckSame(const QStringList& before, const QStringList& after, const char* 
 // overwrite, rename to "Renomeado" or give up, by variant.
 void AnswerNameQuestion(ScriptedPrompt& prompt, std::size_t variant);
 
+// The package in use survives a restart: the configuration is saved as the
+// program does when it closes and read again as the next start does.
+void CheckRestart(const rimbal::Settings& settings);
+
 // Ends the run as a finding: libFuzzer keeps the input as a crash.
 [[noreturn]] void Fail(const char* what, const QString& detail = {});
 inline void Check(bool ok, const char* what, const QString& detail = {}) {

@@ -57,6 +57,7 @@ public:
                   done.package);
             Check(!core.KeyLines.isEmpty() && core.KeyLines.size() <= rimbal::kMaxKeys,
                   "an imported kit with no keys or too many");
+            CheckRestart(s);
         } else {
             CheckSame(before, Tree(s.PackPath), "a failed kit import changed the packages folder");
             Check(s.PackName == QStringLiteral("Kit") && core.KeyLines == lines,
