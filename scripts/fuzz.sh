@@ -75,7 +75,7 @@ for t in "${targets[@]}"; do
   log=$work/logs/$t.log
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
-  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2)
+  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 | cut -d' ' -f2 || true)
   printf '%-15s %10s %12s %8s\n' "$t" "${rate:--}" "${execs:--}" "${cov:--}"
 done
 

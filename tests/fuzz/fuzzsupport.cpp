@@ -146,6 +146,7 @@ void CheckRestart(const rimbal::Settings& settings) {
     next.LoadConfiguration();
     Check(next.PackName == settings.PackName && next.PackPath == settings.PackPath,
           "the next start takes another package", QStringLiteral("\"%1\" became \"%2\"").arg(settings.PackName, next.PackName));
+    QFile::remove(settings.IniPath());  // the next run starts without one
 }
 
 void Trace(const QString& text) {
