@@ -43,8 +43,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     s.DeriveEngineValues();
     int outputType = 0;
     rimbal::Settings::OutputTypeFor(s.ID_Driver_Output, outputType);
-    // Every line as a stored packages folder, the form the reader hands over.
-    for (const QString& line : rimbal::FromWindows1252(bytes).split(u'\n')) {
+    // Every line as a stored packages folder, the form the reader hands over
+    // (lines end at CR or LF).
+    QString text = rimbal::FromWindows1252(bytes);
+    for (const QString& line : text.replace(u'\r', u'\n').split(u'\n')) {
         const QString value = line.mid(line.indexOf(u'=') + 1).trimmed();
         checkFolder(s.NormalizePackPath(value), value);
     }
