@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     switch (c.mode) {
     case rimbal::CommandLine::Mode::Run:
         for (const QString& f : c.files)
-            fuzz::Check(QDir::isAbsolutePath(f) && QDir::cleanPath(f) == f, "a file to open that is not an absolute path", f);
+            fuzz::Check(f.startsWith(u'/') && QDir::cleanPath(f) == f, "a file to open that is not an absolute path", f);
         break;
     case rimbal::CommandLine::Mode::Usage: fuzz::Check(!c.error.isEmpty(), "a usage error without its reason"); break;
     default: fuzz::Check(c.files.isEmpty(), "files beside --help, --version or a render"); break;
