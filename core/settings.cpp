@@ -135,7 +135,8 @@ QString Settings::NormalizePackPath(const QString& path) const {
     if (!p.trimmed().isEmpty() && p.startsWith(u'\\')) p.remove(0, 1);
     p.replace(u'\\', u'/');
     if (!p.trimmed().isEmpty() && !p.endsWith(u'/')) p += u'/';
-    if (!p.trimmed().isEmpty() && !HasDrive(p)) p = AppDir + p;
+    // HasDrive looks past leading blanks; a path that starts with one is relative all the same.
+    if (!p.trimmed().isEmpty() && (!HasDrive(p) || p.front().isSpace())) p = AppDir + p;
     // A drive of another system is no folder here; never resolve it against the current folder.
     if (p.trimmed().isEmpty() || namesWindowsDrive(path)) p = AppDir + QStringLiteral("Pacotes/");
     return p;

@@ -72,6 +72,7 @@ TEST_F(SettingsTest, PackagesFolderForms) {
     EXPECT_EQ(s.NormalizePackPath("   "), appDir + "Pacotes/");
     EXPECT_EQ(s.NormalizePackPath("\\Sons"), appDir + "Sons/");
     EXPECT_EQ(s.NormalizePackPath("/srv/kits"), "/srv/kits/");
+    EXPECT_EQ(s.NormalizePackPath("\\  \\srv\\kits"), appDir + "  /srv/kits/") << "blanks after the backslash";
     EXPECT_EQ(s.NormalizePackPath("E:\\Kits"), appDir + "Pacotes/") << "no drive of another system";
     writeIni({"[Config]", "PackPath="});
     s.LoadConfiguration();
