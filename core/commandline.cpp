@@ -26,7 +26,8 @@ QString absoluteFile(const QString& arg, const QString& currentDir) {
         const QUrl url(arg);
         if (url.isLocalFile()) path = url.toLocalFile();
     }
-    return QDir::cleanPath(QDir(currentDir).absoluteFilePath(path));
+    // Joined by hand: QDir takes a leading ":" for one of Qt's resources.
+    return QDir::cleanPath(path.startsWith(u'/') ? path : currentDir + u'/' + path);
 }
 
 }  // namespace

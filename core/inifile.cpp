@@ -21,6 +21,11 @@ qsizetype IniFile::sectionLine(const QString& section) const {
 
 namespace {
 bool isSection(const QString& line) { return line.trimmed().startsWith(u'['); }
+
+QString unquoted(const QString& v) {
+    const bool quoted = v.size() >= 2 && (v.front() == u'"' || v.front() == u'\'') && v.back() == v.front();
+    return quoted ? v.mid(1, v.size() - 2) : v;
+}
 }  // namespace
 
 std::optional<QString> IniFile::value(const QString& section, const QString& key) const {
@@ -29,9 +34,13 @@ std::optional<QString> IniFile::value(const QString& section, const QString& key
     for (qsizetype i = s + 1; i < lines_.size() && !isSection(lines_[i]); ++i) {
         const qsizetype eq = lines_[i].indexOf(u'=');
         if (eq < 0) continue;
-        if (lines_[i].left(eq).trimmed().compare(key, Qt::CaseInsensitive) == 0) return lines_[i].mid(eq + 1).trimmed();
+        if (lines_[i].left(eq).trimmed().compare(key, Qt::CaseInsensitive) == 0) return unquoted(lines_[i].mid(eq + 1).trimmed());
     }
     return std::nullopt;
+}
+
+QString IniFile::Quoted(const QString& value) {
+    return value.trimmed() != value || unquoted(value) != value ? u'"' + value + u'"' : value;
 }
 
 void IniFile::setValue(const QString& section, const QString& key, const QString& value) {

@@ -32,6 +32,13 @@ int readInt(const IniFile& ini, const char* key, int fallback) {
     return ok ? value : fallback;
 }
 
+// A stored folder on a drive or share of Windows, also behind the leading
+// backslash that means "inside the application folder" (\C:\Sons).
+bool namesWindowsDrive(const QString& stored) {
+    const QString t = stored.trimmed();
+    return IsWindowsPath(t) || (t.startsWith(u'\\') && IsWindowsPath(t.mid(1)));
+}
+
 bool readBool(const IniFile& ini, const char* key, bool fallback) {
     const int sentinel = 0x7FFF1234;
     const int v = readInt(ini, key, sentinel);
@@ -63,10 +70,12 @@ void Settings::LoadConfiguration() {
     ShowAnimation = readBool(ini, "ShowAnimation", false);
     UseEffects = readBool(ini, "UseEffects", true);
     Record_Mix = readBool(ini, "Record_Mix", false);
-    const QString packPath = ini.value(kSection, QStringLiteral("PackPath")).value_or(QStringLiteral("Pacotes\\")).left(2047);
+    // Blanks around a folder are never part of it, quoted or not.
+    const QString packPath =
+        ini.value(kSection, QStringLiteral("PackPath")).value_or(QStringLiteral("Pacotes\\")).trimmed().left(2047);
     PackPath = NormalizePackPath(packPath);
     PackPathWarning.clear();
-    if (IsWindowsPath(packPath))
+    if (namesWindowsDrive(packPath))
         PackPathWarning = QStringLiteral("A pasta de pacotes %1 é um caminho do Windows e não existe neste sistema; "
                                          "será usada a pasta %2")
                               .arg(packPath.trimmed(), PackPath);
@@ -76,8 +85,14 @@ void Settings::LoadConfiguration() {
 }
 
 QString Settings::PackPathProblem(const QString& folder) const {
-    const QString problem = TextLineProblem(RelativeForm(folder));
-    return problem.isEmpty() ? QString() : QStringLiteral("O nome da pasta de pacotes ") + problem + u'.';
+    const QString stored = RelativeForm(folder);
+    if (const QString problem = TextLineProblem(stored); !problem.isEmpty())
+        return QStringLiteral("O nome da pasta de pacotes ") + problem + u'.';
+    // A backslash is read back as a separator.
+    const QString read = NormalizePackPath(stored.trimmed());
+    if (read.compare(folder.endsWith(u'/') ? folder : folder + u'/', kFileNameCase) != 0)
+        return QStringLiteral("A pasta de pacotes seria lida da configuração como outra pasta (%1).").arg(read);
+    return {};
 }
 
 bool Settings::SaveConfiguration(QString* error) const {
@@ -109,8 +124,8 @@ bool Settings::SaveConfiguration(QString* error) const {
     ini.setValue(kSection, QStringLiteral("ShowAnimation"), flag(ShowAnimation));
     ini.setValue(kSection, QStringLiteral("UseEffects"), flag(UseEffects));
     ini.setValue(kSection, QStringLiteral("PackPath"), RelativeForm(PackPath));
-    ini.setValue(kSection, QStringLiteral("PackName"), PackName);
-    ini.setValue(kSection, QStringLiteral("Midi_Input"), Midi_Input);
+    ini.setValue(kSection, QStringLiteral("PackName"), IniFile::Quoted(PackName));
+    ini.setValue(kSection, QStringLiteral("Midi_Input"), IniFile::Quoted(Midi_Input));
     ini.setValue(kSection, QStringLiteral("Record_Mix"), flag(Record_Mix));
     return WriteTextLines(iniPath_, ini.lines(), error);
 }
@@ -122,15 +137,20 @@ QString Settings::NormalizePackPath(const QString& path) const {
     if (!p.trimmed().isEmpty() && p.startsWith(u'\\')) p.remove(0, 1);
     p.replace(u'\\', u'/');
     if (!p.trimmed().isEmpty() && !p.endsWith(u'/')) p += u'/';
-    if (!p.trimmed().isEmpty() && !HasDrive(p)) p = AppDir + p;
+    // HasDrive looks past leading blanks; a path that starts with one is relative all the same.
+    if (!p.trimmed().isEmpty() && (!HasDrive(p) || p.front().isSpace())) p = AppDir + p;
     // A drive of another system is no folder here; never resolve it against the current folder.
-    if (p.trimmed().isEmpty() || IsWindowsPath(path)) p = AppDir + QStringLiteral("Pacotes/");
+    if (p.trimmed().isEmpty() || namesWindowsDrive(path)) p = AppDir + QStringLiteral("Pacotes/");
     return p;
 }
 
 QString Settings::RelativeForm(const QString& folder) const {
-    if (!AppDir.isEmpty() && folder.startsWith(AppDir, kFileNameCase)) return folder.mid(AppDir.size());
-    return folder;
+    if (AppDir.isEmpty() || !folder.startsWith(AppDir, kFileNameCase)) return folder;
+    // Only a form the reader takes back as this same folder: it trims the
+    // value, and an empty one names the default folder.
+    const QString rest = folder.mid(AppDir.size());
+    const QString whole = folder.endsWith(u'/') ? folder : folder + u'/';
+    return NormalizePackPath(rest.trimmed()).compare(whole, kFileNameCase) == 0 ? rest : folder;
 }
 
 void Settings::DeriveEngineValues() {

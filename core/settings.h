@@ -27,7 +27,8 @@ public:
 
     // The absolute in-memory form of a packages folder, ending with a separator.
     QString NormalizePackPath(const QString& path) const;
-    // The folder with a leading AppDir removed (any letter case).
+    // The folder with a leading AppDir removed (any letter case), when the
+    // configuration file reads that back as the same folder.
     QString RelativeForm(const QString& folder) const;
 
     // Rebuilds OutputRate, OutputFormat and SoundMode from the keys; a value

@@ -275,6 +275,13 @@ bool ArchiveReader::stream(int index, Sink&& sink) {
     if (!za_ || index < 0 || index >= entries_.size())
         return fail(ArchiveError::Invalid, QStringLiteral("Entrada inexistente."));
     const ArchiveEntryInfo& info = entries_[index];
+    // Asked to open an entry whose encryption it lacks, libzip fails but
+    // keeps the entry's source allocated: such an entry is refused here.
+    zip_stat_t st;
+    zip_stat_init(&st);
+    if (zip_stat_index(za_, static_cast<zip_uint64_t>(index), 0, &st) == 0 && (st.valid & ZIP_STAT_ENCRYPTION_METHOD) &&
+        st.encryption_method != ZIP_EM_NONE && !zip_encryption_method_supported(st.encryption_method, 0))
+        return failFromZip(ZIP_ER_ENCRNOTSUPP, 0, info.name);
     zip_file_t* zf = zip_fopen_index(za_, static_cast<zip_uint64_t>(index), 0);
     if (!zf) {
         zip_error_t* ze = zip_get_error(za_);

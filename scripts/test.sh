@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the normal build, then
 # the engine tests again under the address and undefined-behaviour sanitizers,
-# and a third time under the thread sanitizer.
+# and a third time under the thread sanitizer; last, every fuzz target for a
+# short fixed time.
 # A PulseAudio server with a null sink is started for the device tests when
 # none is running, and stopped at the end.
 set -euo pipefail
@@ -40,4 +41,6 @@ TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/t
   "$root/build-tsan/bin/engine_tests" --gtest_brief=1 || status=1
 echo "== all tests =="
 (cd "$root/build" && ctest --output-on-failure -j 2) || status=1
+# Every parser of untrusted input under libFuzzer, briefly; a finding prints its input.
+"$root/scripts/fuzz.sh" -t 20 || status=1
 exit $status

@@ -22,7 +22,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <string_view>
 #include <memory>
 #include <new>
 #include <tuple>
@@ -129,6 +132,72 @@ Result convert(const std::vector<float>& in, int channels, int from, int to, std
     return OK;
 }
 
+// libsndfile (1.2) walks the sub-chunks of a LIST or INFO chunk with a 32-bit
+// byte count; a sub-chunk whose size wraps that count sends the walk backwards
+// and sf_open never returns. Such a chunk can sit wherever the library's walk
+// may land, so every "LIST" and "INFO" of a RIFF, RIFX or RF64 file is walked
+// the way the library walks it, and the file is refused when one would wrap.
+bool listChunkWouldHang(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    char magic[4] = {};
+    if (!in.read(magic, 4)) return false;
+    const std::string_view kind(magic, 4);
+    if (kind != "RIFF" && kind != "RIFX" && kind != "RF64") return false;
+    const bool big = kind == "RIFX";
+    in.seekg(0, std::ios::end);
+    const auto length = static_cast<std::size_t>(in.tellg());
+    std::string bytes(length, '\0');
+    in.seekg(0);
+    if (!in.read(bytes.data(), static_cast<std::streamsize>(length))) return false;
+
+    const auto u32 = [&](std::size_t at) -> std::uint32_t {
+        const auto* b = reinterpret_cast<const unsigned char*>(bytes.data() + at);
+        return big ? (std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3])
+                   : (std::uint32_t{b[3]} << 24 | std::uint32_t{b[2]} << 16 | std::uint32_t{b[1]} << 8 | b[0]);
+    };
+    const auto is = [&](std::size_t at, const char* m) { return std::memcmp(bytes.data() + at, m, 4) == 0; };
+    static constexpr const char* kText[] = {"ISFT", "ICOP", "IARL", "IART", "ICMT", "ICRD", "IENG",
+                                            "IGNR", "INAM", "IPRD", "ISBJ", "ISRC", "IAUT", "ITRK"};
+    // Bounds the work on a file made of markers; real files have a handful.
+    std::size_t budget = std::size_t{1} << 24;
+    for (std::size_t at = 4; at + 8 <= length && budget > 0; ++at) {
+        if (!is(at, "LIST") && !is(at, "INFO")) continue;
+        std::uint32_t chunkLength = u32(at + 4);
+        const std::size_t start = at + 8;
+        if (chunkLength <= 8) continue;
+        if (start + chunkLength > length) chunkLength = static_cast<std::uint32_t>(length - start);
+        std::uint32_t done = 0;
+        while (done < chunkLength && budget-- > 0) {
+            const std::size_t pos = start + done;
+            if (pos + 8 > length) break;
+            done += 4;
+            if (is(pos, "adtl") || is(pos, "INFO")) continue;
+            if (is(pos, "exif") || is(pos, "data") || u32(pos) == 0) break;
+            std::uint32_t size = u32(pos + 4);
+            done += 4;
+            if (is(pos, "labl")) {
+                if (pos + 12 > length) break;
+                done += 4;
+                size -= 4;
+                size += size & 1;
+                if (size < 1 || size >= 2048 || done + size > chunkLength) break;
+            } else if (is(pos, "DISP") || is(pos, "ltxt") || is(pos, "note")) {
+                break;
+            } else if (std::any_of(std::begin(kText), std::end(kText), [&](const char* m) { return is(pos, m); })) {
+                size += size & 1;
+                if (size >= 2048 || done + size > chunkLength) break;
+            } else {
+                size += size & 1;
+                const std::uint64_t sum = std::uint64_t{done} + size;
+                if (static_cast<std::uint32_t>(sum) > chunkLength) break;
+                if (sum > 0xFFFFFFFFu) return true;
+            }
+            done += size;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 Result decodeFile(const char* path, int mixRate, SoundObj& s) {
@@ -138,6 +207,7 @@ Result decodeFile(const char* path, int mixRate, SoundObj& s) {
     if (!std::filesystem::is_regular_file(p, ec)) return ERR_FILE_BAD;
     if (std::filesystem::file_size(p, ec) == 0) return ERR_FORMAT;
     if (ec) return ERR_FILE_BAD;
+    if (listChunkWouldHang(p)) return ERR_FORMAT;
 
     SF_INFO info{};
     std::unique_ptr<SNDFILE, SndCloser> f(sf_open(path, SFM_READ, &info));

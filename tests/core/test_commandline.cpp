@@ -40,6 +40,8 @@ TEST(CommandLineTest, EachArgumentMeansOneThing) {
         {{"/tmp/a.RBP", "../b.rbs"}, Mode::Run, {"/tmp/a.RBP", "/home/b.rbs"}, {}},
         {{"file:///tmp/com%20espa%C3%A7o.rbs"}, Mode::Run, {"/tmp/com espaço.rbs"}, {}},
         {{"--", "-x.rbp", "--help"}, Mode::Run, {"/home/ana/-x.rbp", "/home/ana/--help"}, {}},
+        // A leading colon names a file here, not one of Qt's resources.
+        {{":kit.rbp", ":/../b.rbs"}, Mode::Run, {"/home/ana/:kit.rbp", "/home/ana/b.rbs"}, {}},
         {{"a.rbp", "--help"}, Mode::Help, {}, {}},
         {{"-h"}, Mode::Help, {}, {}},
         {{"--version"}, Mode::Version, {}, {}},
@@ -63,6 +65,7 @@ TEST(CommandLineTest, EachArgumentMeansOneThing) {
         EXPECT_EQ(got.files, c.files) << what;
         EXPECT_EQ(got.error, c.error) << what;
     }
+    EXPECT_EQ(ParseCommandLine({"rimbal2", "x.rbp", ":y"}, "/").files, QStringList({"/x.rbp", "/:y"}));
     EXPECT_TRUE(UsageText().contains("--render-sequence"));
     // The commands it names are the menu's, as the user sees them.
     EXPECT_TRUE(UsageText().contains("\"Importar Pacote de Sons\""));

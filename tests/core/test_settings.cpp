@@ -72,6 +72,7 @@ TEST_F(SettingsTest, PackagesFolderForms) {
     EXPECT_EQ(s.NormalizePackPath("   "), appDir + "Pacotes/");
     EXPECT_EQ(s.NormalizePackPath("\\Sons"), appDir + "Sons/");
     EXPECT_EQ(s.NormalizePackPath("/srv/kits"), "/srv/kits/");
+    EXPECT_EQ(s.NormalizePackPath("\\  \\srv\\kits"), appDir + "  /srv/kits/") << "blanks after the backslash";
     EXPECT_EQ(s.NormalizePackPath("E:\\Kits"), appDir + "Pacotes/") << "no drive of another system";
     writeIni({"[Config]", "PackPath="});
     s.LoadConfiguration();
@@ -110,6 +111,55 @@ TEST_F(SettingsTest, SaveWritesEveryKeyKeepsOtherLinesAndReadsBack) {
     EXPECT_TRUE(readIni().contains("PackPath=/srv/kits/")) << "outside: absolute";
 }
 
+TEST_F(SettingsTest, EveryPackagesFolderReadsBackAsTheSameFolder) {
+    // The reader trims values: a folder inside the application folder whose
+    // name starts with a blank is kept whole.
+    for (const QString& folder : {appDir + "Sons/", appDir + " Sons/", appDir + QStringLiteral(" S C:/  Ñ/"),
+                                  appDir, QStringLiteral("/srv/kits/")}) {
+        Settings s(appDir);
+        s.LoadConfiguration();
+        s.PackPath = folder;
+        ASSERT_TRUE(s.SaveConfiguration()) << folder.toStdString();
+        Settings again(appDir);
+        again.LoadConfiguration();
+        EXPECT_EQ(again.PackPath, folder);
+    }
+    // A backslash would be read back as a separator: such a folder is refused, never changed.
+    Settings s(appDir);
+    s.LoadConfiguration();
+    s.PackPath = appDir + "a\\b/";
+    QString error;
+    EXPECT_FALSE(s.SaveConfiguration(&error));
+    EXPECT_TRUE(error.contains(appDir + "a/b/")) << error.toStdString();
+    // A chosen folder comes without its separator.
+    EXPECT_TRUE(s.PackPathProblem(appDir + "Sons").isEmpty());
+    EXPECT_EQ(s.RelativeForm(appDir + "Sons"), "Sons");
+}
+
+TEST_F(SettingsTest, NamesWithBlanksOrQuotationMarksAtTheirEndsReadBackWhole) {
+    // The package in use must be the same one at the next start.
+    for (const QString& name : {QStringLiteral(" Kit novo "), QStringLiteral("\"Kit\""), QStringLiteral("'a'"),
+                                QStringLiteral("Kit \"1\""), QStringLiteral("Samba")}) {
+        Settings s(appDir);
+        s.LoadConfiguration();
+        s.PackName = name;
+        s.Midi_Input = name;
+        ASSERT_TRUE(s.SaveConfiguration());
+        Settings again(appDir);
+        again.LoadConfiguration();
+        EXPECT_EQ(again.PackName, name);
+        EXPECT_EQ(again.Midi_Input, name);
+    }
+    EXPECT_TRUE(readIni().contains("PackName=Samba")) << "quoted only when needed";
+    // Quotation marks around a value are not part of it, as the Windows program read them.
+    writeIni({"[Config]", "PackName=\"Samba\"", "PackPath= ' Sons ' ", "ID_Output_Mode=\"1\""});
+    Settings s(appDir);
+    s.LoadConfiguration();
+    EXPECT_EQ(s.PackName, "Samba");
+    EXPECT_EQ(s.PackPath, appDir + "Sons/");
+    EXPECT_EQ(s.ID_Output_Mode, 1);
+}
+
 TEST_F(SettingsTest, AFolderDifferingOnlyInCaseIsAnotherFolder) {
     Settings s(appDir);
     EXPECT_EQ(s.RelativeForm(appDir.toUpper() + "Kits/"), appDir.toUpper() + "Kits/");
@@ -117,7 +167,8 @@ TEST_F(SettingsTest, AFolderDifferingOnlyInCaseIsAnotherFolder) {
 }
 
 TEST_F(SettingsTest, AWindowsPackagesFolderIsReportedAndTheDefaultUsed) {
-    for (const char* stored : {"D:\\Sons", "\\\\servidor\\kits"}) {
+    // Also behind the leading backslash that means "in the application folder".
+    for (const char* stored : {"D:\\Sons", "\\\\servidor\\kits", "\\C:\\Sons", "\\é:\\x"}) {
         writeIni({"[Config]", QStringLiteral("PackPath=") + stored, "PackName=Samba"});
         Settings s(appDir);
         s.LoadConfiguration();

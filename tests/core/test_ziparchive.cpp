@@ -15,6 +15,7 @@
 #include <QTemporaryDir>
 
 #include <csignal>
+#include <malloc.h>
 #include <sys/resource.h>
 
 using rimbal::ArchiveError;
@@ -179,6 +180,34 @@ TEST_F(ArchiveTest, BrokenArchivesEndInTheirOwnError) {
         EXPECT_FALSE(r.extract(0, path(QStringLiteral("x.out"))));
         EXPECT_FALSE(QFile::exists(path(QStringLiteral("x.out")))) << "a partial file stays behind";
     }
+}
+
+TEST_F(ArchiveTest, AnEntryOfAnEncryptionLibzipLacksIsRefusedAndKeepsNoMemory) {
+    ASSERT_TRUE(writeFile(path(QStringLiteral("p.bin")), noise(300)));
+    ASSERT_EQ(runTool(QStringLiteral("zip"), {QStringLiteral("-qj"), QStringLiteral("-P"), QString::fromLatin1(kPassword),
+                                          QStringLiteral("strong.zip"), QStringLiteral("p.bin")}, dir.path()).code, 0);
+    // The strong encryption flag (bit 6) in both headers: a method libzip cannot decode.
+    QByteArray strong = readFile(path(QStringLiteral("strong.zip")));
+    for (const QByteArray sig : {QByteArray("PK\x03\x04"), QByteArray("PK\x01\x02")}) {
+        const qsizetype at = strong.indexOf(sig) + (sig[2] == 3 ? 6 : 8);
+        strong[at] = static_cast<char>(strong[at] | 0x40);
+    }
+    ASSERT_TRUE(writeFile(path(QStringLiteral("strong.zip")), strong));
+
+    ArchiveReader r;
+    ASSERT_TRUE(r.open(path(QStringLiteral("strong.zip")), kPassword));
+    QByteArray data;
+    const auto inUse = [] { return static_cast<long long>(mallinfo2().uordblks); };
+    EXPECT_FALSE(r.read(0, data));
+    const long long before = inUse();
+    for (int i = 0; i < 400; ++i) {
+        EXPECT_FALSE(r.read(0, data));
+        EXPECT_EQ(r.error(), ArchiveError::Unsupported) << r.errorText().toStdString();
+    }
+    // A source left behind by each refusal would add up to some 200 kB.
+    EXPECT_LT(inUse() - before, 32 * 1024);
+    EXPECT_FALSE(r.extract(0, path(QStringLiteral("x.out"))));
+    EXPECT_FALSE(QFile::exists(path(QStringLiteral("x.out"))));
 }
 
 TEST_F(ArchiveTest, FailedWriteLeavesTheOldTargetAndNoLeftovers) {

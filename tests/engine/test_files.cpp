@@ -210,6 +210,39 @@ TEST_F(BrokenFiles, TruncatedFilesLoadWhatIsThereOrFailCleanly) {
     }
 }
 
+// A sub-chunk of LIST whose size wraps libsndfile's 32-bit count made sf_open
+// loop for ever; the same file with a sane size, and a WAV with tags, still load.
+TEST_F(BrokenFiles, AListSubChunkSizeThatWrapsIsRefusedNotHung) {
+    const auto le32 = [](std::uint32_t v) {
+        return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                           static_cast<char>(v >> 24)};
+    };
+    const auto wav = [&](std::uint32_t subSize) {
+        std::string list = "INFO" + std::string("Ixyz") + le32(subSize) + std::string(8, 'x');
+        std::string data(9600, '\0');
+        std::string body = "WAVE" + std::string("fmt ") + le32(16) + std::string("\x01\x00\x01\x00", 4) +
+                           le32(48000) + le32(96000) + std::string("\x02\x00\x10\x00", 4) + "LIST" +
+                           le32(static_cast<std::uint32_t>(list.size())) + list + "data" +
+                           le32(static_cast<std::uint32_t>(data.size())) + data;
+        return "RIFF" + le32(static_cast<std::uint32_t>(body.size())) + body;
+    };
+    writeBytes(dir.path("wraps.wav"), wav(0xFFFFFFF7u));
+    EXPECT_EQ(tryLoad(dir.path("wraps.wav")), rb::ERR_FORMAT);
+    writeBytes(dir.path("sane.wav"), wav(8));
+    EXPECT_EQ(tryLoad(dir.path("sane.wav")), rb::OK);
+
+    const auto tagged = dir.path("tagged.wav");
+    SF_INFO info{0, 44100, 1, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 0, 0};
+    SNDFILE* f = sf_open(tagged.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr);
+    sf_set_string(f, SF_STR_TITLE, "Caixa");
+    sf_set_string(f, SF_STR_ARTIST, "Rimbal");
+    const std::vector<short> pcm(4410, 1000);
+    sf_write_short(f, pcm.data(), static_cast<sf_count_t>(pcm.size()));
+    sf_close(f);
+    EXPECT_EQ(tryLoad(tagged), rb::OK);
+}
+
 TEST_F(BrokenFiles, AWrongExtensionDoesNotMatter) {
     const auto file = dir.path("really-a-wav.mp3");
     writeSound(file, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, 1, sine(500, 48000, 4800));
