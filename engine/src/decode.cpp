@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -35,6 +36,8 @@ namespace {
 
 // A decoded sound may take at most this many float samples (kMaxSoundBytes).
 constexpr double kMaxSamples = static_cast<double>(kMaxSoundBytes / sizeof(float));
+// Float sources may go above full scale; past this (+30 dBFS) a value is garbage.
+constexpr float kMaxSample = 32.0f;
 
 struct SndCloser {
     void operator()(SNDFILE* f) const { sf_close(f); }
@@ -237,6 +240,10 @@ Result decodeFile(const char* path, int mixRate, SoundObj& s) {
         if (got <= 0) break;
         if (tooLarge(static_cast<double>(src.size() / static_cast<std::size_t>(ch) + static_cast<std::size_t>(got))))
             return ERR_TOO_LARGE;
+        // Float files can hold NaN, infinities or absurd values; one of them
+        // would poison the mix and every effect's state, silencing all keys.
+        for (auto it = chunk.begin(); it != chunk.begin() + got * ch; ++it)
+            *it = std::isfinite(*it) ? std::clamp(*it, -kMaxSample, kMaxSample) : 0.0f;
         src.insert(src.end(), chunk.begin(), chunk.begin() + got * ch);
     }
     const std::size_t frames = src.size() / static_cast<std::size_t>(ch);

@@ -13,7 +13,9 @@
 #include <vorbisfile.h>
 #include <xiphcomment.h>
 
+#include <cmath>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <random>
 
@@ -241,6 +243,25 @@ TEST_F(BrokenFiles, AListSubChunkSizeThatWrapsIsRefusedNotHung) {
     sf_write_short(f, pcm.data(), static_cast<sf_count_t>(pcm.size()));
     sf_close(f);
     EXPECT_EQ(tryLoad(tagged), rb::OK);
+}
+
+// NaN or infinity in a float file reached the mix and silenced every key.
+TEST_F(BrokenFiles, NonFiniteFloatSamplesPlayAsSilenceAndLeaveTheMixClean) {
+    const float inf = std::numeric_limits<float>::infinity();
+    for (const int sub : {SF_FORMAT_FLOAT, SF_FORMAT_DOUBLE}) {
+        const auto file = dir.path(sub == SF_FORMAT_FLOAT ? "nan-float.wav" : "nan-double.wav");
+        std::vector<float> pcm = sine(440, 48000, 4800);
+        for (std::size_t i = 0; i < pcm.size(); i += 7) pcm[i] = std::nanf("");
+        pcm[1] = inf, pcm[2] = -inf, pcm[3] = 1e30f;
+        writeSound(file, SF_FORMAT_WAV | sub, 48000, 1, pcm);
+        const rb::Sound s = load(file);
+        rb::Channel ch{};
+        ASSERT_EQ(rb::System_PlaySound(sys, rb::CHANNEL_FREE, s, false, &ch), rb::OK);
+        const std::vector<float> out = render(4800);
+        EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](float v) { return std::isfinite(v) && std::fabs(v) < 100; }));
+        EXPECT_GT(*std::max_element(out.begin(), out.end()), 0.1f) << "the finite samples still sound";
+        rb::Sound_Release(s);
+    }
 }
 
 TEST_F(BrokenFiles, AWrongExtensionDoesNotMatter) {
