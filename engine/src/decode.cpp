@@ -163,8 +163,12 @@ bool listChunkWouldHang(const std::filesystem::path& p) {
                                             "IGNR", "INAM", "IPRD", "ISBJ", "ISRC", "IAUT", "ITRK"};
     // Bounds the work on a file made of markers; real files have a handful.
     std::size_t budget = std::size_t{1} << 24;
-    for (std::size_t at = 4; at + 8 <= length && budget > 0; ++at) {
-        if (!is(at, "LIST") && !is(at, "INFO")) continue;
+    const std::string_view all(bytes);
+    std::size_t list = all.find("LIST", 4), info = all.find("INFO", 4);
+    while (budget > 0) {
+        const std::size_t at = std::min(list, info);
+        if (at == std::string_view::npos || at + 8 > length) break;
+        (at == list ? list : info) = all.find(at == list ? "LIST" : "INFO", at + 1);
         std::uint32_t chunkLength = u32(at + 4);
         const std::size_t start = at + 8;
         if (chunkLength <= 8) continue;
