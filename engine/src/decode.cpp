@@ -174,7 +174,8 @@ bool listChunkWouldHang(const std::filesystem::path& p) {
         if (chunkLength <= 8) continue;
         if (start + chunkLength > length) chunkLength = static_cast<std::uint32_t>(length - start);
         std::uint32_t done = 0;
-        while (done < chunkLength && budget-- > 0) {
+        while (done < chunkLength && budget > 0) {
+            --budget;
             const std::size_t pos = start + done;
             if (pos + 8 > length) break;
             done += 4;
