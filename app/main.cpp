@@ -2,13 +2,13 @@
 // later start hands its files over and ends); the splash runs the start-up,
 // and the main window follows only when start-up succeeded.
 #include "appcontext.h"
-#include "commandline.h"
+#include "desktop/commandline.h"
 #include "fileopener.h"
 #include "frmcenter.h"
 #include "frmsplash.h"
 #include "qtprompt.h"
 #include "render.h"
-#include "singleinstance.h"
+#include "desktop/singleinstance.h"
 
 #include <QApplication>
 #include <QDir>

@@ -5,11 +5,11 @@
 // null output and writes the result. Messages go to standard error.
 #include "render.h"
 
-#include "prompt.h"
-#include "sequence.h"
-#include "sequencerender.h"
-#include "settings.h"
-#include "soundcore.h"
+#include "base/prompt.h"
+#include "sequences/sequence.h"
+#include "sequences/sequencerender.h"
+#include "settings/settings.h"
+#include "kit/soundcore.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 // The banner's costs on the window thread: reading the cache when the window
 // is shown, reading a full list, and one event-loop turn while a 2 MiB picture
 // streams in from a local server.
-#include "banner.h"
+#include "banner/banner.h"
 #include "localhttp.h"
 
 #include <benchmark/benchmark.h>

@@ -6,7 +6,7 @@
 #include "frmcenter.h"
 #include "frmsplash.h"
 #include "scriptedprompt.h"
-#include "textfiles.h"
+#include "base/textfiles.h"
 
 #include <sndfile.h>
 

@@ -1,12 +1,12 @@
 // Sound core speed: a key press on a full table, building a package's sounds,
 // recording a key into a sequence, rendering a sequence to WAV, and the audio
 // recorder's copy of one second from the ring into its file.
-#include "recorder.h"
+#include "recording/recorder.h"
 #include "scriptedprompt.h"
-#include "sequence.h"
-#include "sequencerender.h"
-#include "settings.h"
-#include "soundcore.h"
+#include "sequences/sequence.h"
+#include "sequences/sequencerender.h"
+#include "settings/settings.h"
+#include "kit/soundcore.h"
 
 #include <benchmark/benchmark.h>
 #include <sndfile.h>

@@ -3,12 +3,12 @@
 // decoding the chosen samples, and the whole import from the folder and from
 // the archive, sounds created. "max_gap_ms" is the longest stretch without a
 // progress report, in which the windows could not repaint.
-#include "hydrogen.h"
-#include "kitarchive.h"
-#include "packages.h"
+#include "packages/hydrogen.h"
+#include "archives/kitarchive.h"
+#include "packages/packages.h"
 #include "scriptedprompt.h"
-#include "settings.h"
-#include "soundcore.h"
+#include "settings/settings.h"
+#include "kit/soundcore.h"
 
 #include "rbcore.h"
 

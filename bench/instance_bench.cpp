@@ -1,7 +1,7 @@
 // A later start handing its files to the running program: the socket round
 // trip alone, and the whole second start of the real program (process start,
 // Qt, hand-over, exit), which a user waits for after a double click.
-#include "singleinstance.h"
+#include "desktop/singleinstance.h"
 
 #include <benchmark/benchmark.h>
 

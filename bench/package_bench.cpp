@@ -2,10 +2,10 @@
 // 11 MB), importing that archive, and taking the package into use. The
 // "max_gap_ms" counter is the longest stretch without a progress report, in
 // which the windows could not repaint.
-#include "packages.h"
+#include "packages/packages.h"
 #include "scriptedprompt.h"
-#include "settings.h"
-#include "soundcore.h"
+#include "settings/settings.h"
+#include "kit/soundcore.h"
 
 #include <benchmark/benchmark.h>
 #include <sndfile.h>

@@ -2,12 +2,12 @@
 // windows: settings, the sound core, and the ways to ask and tell the user.
 #pragma once
 
-#include "midiinput.h"
-#include "prompt.h"
-#include "recorder.h"
-#include "sequence.h"
-#include "settings.h"
-#include "soundcore.h"
+#include "midi/midiinput.h"
+#include "base/prompt.h"
+#include "recording/recorder.h"
+#include "sequences/sequence.h"
+#include "settings/settings.h"
+#include "kit/soundcore.h"
 
 #include "rbcore.h"
 

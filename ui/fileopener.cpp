@@ -1,3 +1,5 @@
+// Opening files from the command line and from later starts, one at a time when
+// the program is free.
 #include "fileopener.h"
 
 #include "frmcenter.h"

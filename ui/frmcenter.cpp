@@ -1,6 +1,8 @@
+// The main window: menus, picture buttons, key routing, system effects, channel
+// display and status bar.
 #include "frmcenter.h"
 
-#include "banner.h"
+#include "banner/banner.h"
 #include "frmlistateclas.h"
 #include "frmpreferencias.h"
 #include "frmsettecla.h"
@@ -10,7 +12,7 @@
 #include "rimbalbtn.h"
 #include "sequencecommands.h"
 #include "soundcommands.h"
-#include "textroutines.h"
+#include "base/textroutines.h"
 #include "vkeys.h"
 
 #include "ui_FrmCenter.h"

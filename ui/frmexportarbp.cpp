@@ -1,7 +1,8 @@
+// The export dialog: the package's description, then the archive to write.
 #include "frmexportarbp.h"
 
 #include "packagecommands.h"
-#include "packages.h"
+#include "packages/packages.h"
 
 #include "ui_FrmExportaRBP.h"
 

@@ -1,8 +1,9 @@
+// The package manager window: list, details, take into use, delete.
 #include "frmlistapacotes.h"
 
 #include "frmcenter.h"
 #include "packagecommands.h"
-#include "packages.h"
+#include "packages/packages.h"
 
 #include "ui_FrmListaPacotes.h"
 

@@ -1,7 +1,8 @@
+// The key list window: the package's keys with their details, delete and edit.
 #include "frmlistateclas.h"
 
 #include "frmsettecla.h"
-#include "textroutines.h"
+#include "base/textroutines.h"
 
 #include "ui_FrmListaTeclas.h"
 

@@ -1,3 +1,5 @@
+// The log window: a read-only list of problems under a caption that names the
+// work.
 #include "frmlog.h"
 
 #include "ui_FrmLog.h"

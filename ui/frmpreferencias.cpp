@@ -1,3 +1,4 @@
+// The preferences dialog: driver, quality, display, effects and packages pages.
 #include "frmpreferencias.h"
 
 #include "midichoice.h"

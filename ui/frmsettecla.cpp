@@ -1,7 +1,9 @@
+// The key definition dialog: file, preview, keys, volume, effects, options and
+// the "Info" tab.
 #include "frmsettecla.h"
 
-#include "soundinfo.h"
-#include "textroutines.h"
+#include "kit/soundinfo.h"
+#include "base/textroutines.h"
 #include "vkeys.h"
 
 #include "ui_FrmSetTecla.h"

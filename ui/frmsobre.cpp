@@ -1,3 +1,4 @@
+// The about box.
 #include "frmsobre.h"
 
 #include "ui_FrmSobre.h"

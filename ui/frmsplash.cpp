@@ -1,8 +1,9 @@
+// The splash window and the start-up sequence it runs.
 #include "frmsplash.h"
 
-#include "demokit.h"
+#include "kit/demokit.h"
 #include "frmpreferencias.h"
-#include "textroutines.h"
+#include "base/textroutines.h"
 
 #include "ui_FrmSplash.h"
 

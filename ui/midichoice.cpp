@@ -1,3 +1,4 @@
+// The "Entrada MIDI:" choice on the preferences' driver page.
 #include "midichoice.h"
 
 #include <QBoxLayout>

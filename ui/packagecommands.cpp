@@ -1,3 +1,5 @@
+// The main window's package commands and the progress display the package
+// windows share.
 #include "packagecommands.h"
 
 #include "frmcenter.h"

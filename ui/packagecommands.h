@@ -3,7 +3,7 @@
 #pragma once
 
 #include "appcontext.h"
-#include "packages.h"
+#include "packages/packages.h"
 
 #include <QElapsedTimer>
 #include <QString>

@@ -1,3 +1,4 @@
+// The channel display's canvas.
 #include "paintcanais.h"
 
 #include <QMouseEvent>

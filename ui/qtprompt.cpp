@@ -1,3 +1,5 @@
+// The user's Prompt and LogView: Qt message boxes, input box, file dialogs and
+// the log window.
 #include "qtprompt.h"
 
 #include "frmlog.h"

@@ -2,7 +2,7 @@
 // dialogs, folder picker and the log window.
 #pragma once
 
-#include "prompt.h"
+#include "base/prompt.h"
 
 class QTranslator;
 class QWidget;

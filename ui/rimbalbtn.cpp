@@ -1,3 +1,4 @@
+// The picture button: one picture while enabled, another while disabled.
 #include "rimbalbtn.h"
 
 #include <QEvent>

@@ -1,7 +1,8 @@
+// The main window's key sequence commands.
 #include "sequencecommands.h"
 
-#include "prompt.h"
-#include "sequence.h"
+#include "base/prompt.h"
+#include "sequences/sequence.h"
 
 #include <QAction>
 #include <QFileInfo>

@@ -1,8 +1,9 @@
+// The main window's audio recording commands.
 #include "soundcommands.h"
 
-#include "prompt.h"
-#include "recorder.h"
-#include "settings.h"
+#include "base/prompt.h"
+#include "recording/recorder.h"
+#include "settings/settings.h"
 
 #include <QAction>
 #include <QFileInfo>

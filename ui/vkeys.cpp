@@ -1,3 +1,5 @@
+// Translating Qt key events to Windows virtual-key codes of the same physical
+// key.
 #include "vkeys.h"
 
 #include <QGuiApplication>

@@ -1,3 +1,5 @@
+// Conversion between the mixer's float samples and PCM 8/16/24/32-bit. Real-
+// time safe.
 #include "convert.h"
 
 #include "rbcore.h"

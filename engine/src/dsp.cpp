@@ -1,3 +1,4 @@
+// The fifteen effect units and their plug-in names.
 #include "dsp.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The one-sentence Portuguese description of each result code.
 #include "rbcore.h"
 
 namespace rb {

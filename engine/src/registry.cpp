@@ -1,3 +1,5 @@
+// The handle tables behind the exported calls, and copying names out to
+// callers.
 #include "registry.h"
 
 #include <algorithm>

@@ -3,7 +3,7 @@
 // Run by the build:  makekit <package folder>
 // Deterministic: fixed noise seeds, no clock, no dither, so two runs write
 // the same bytes.
-#include "kitlayout.h"
+#include "kit/kitlayout.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,3 +1,5 @@
+// The core tests' fixture: a sound core on the null output in a scratch folder,
+// and test sound files.
 #include "corefixture.h"
 
 #include <sndfile.h>

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "scriptedprompt.h"
-#include "settings.h"
-#include "soundcore.h"
+#include "settings/settings.h"
+#include "kit/soundcore.h"
 
 #include <gtest/gtest.h>
 

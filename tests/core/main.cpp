@@ -1,3 +1,4 @@
+// The core tests' entry: one Qt Core application for every test.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>

@@ -1,3 +1,5 @@
+// The engine tests' helpers: scratch folders, sound files written with
+// libsndfile, signal measurements.
 #include "fixtures.h"
 
 #include <sndfile.h>

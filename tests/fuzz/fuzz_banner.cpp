@@ -3,7 +3,7 @@
 // ad.dat cache of an earlier run (ReadBannerCache), both from the same bytes.
 #include "fuzzsupport.h"
 
-#include "banner.h"
+#include "banner/banner.h"
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     fuzz::Init(argc, argv);

@@ -2,7 +2,7 @@
 // body parses them.
 #include "fuzzsupport.h"
 
-#include "commandline.h"
+#include "desktop/commandline.h"
 
 #include <QDir>
 

@@ -3,7 +3,7 @@
 // back as the program does at exit, and read again.
 #include "fuzzsupport.h"
 
-#include "textfiles.h"
+#include "base/textfiles.h"
 
 #include <QDir>
 

@@ -3,8 +3,8 @@
 // Paths are looked up in the current folder, which holds two sounds.
 #include "fuzzsupport.h"
 
-#include "packages.h"
-#include "textfiles.h"
+#include "packages/packages.h"
+#include "base/textfiles.h"
 
 #include <QDir>
 

@@ -3,7 +3,7 @@
 // reads back the same.
 #include "fuzzsupport.h"
 
-#include "midimap.h"
+#include "kit/midimap.h"
 
 #include <QDir>
 

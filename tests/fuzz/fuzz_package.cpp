@@ -5,7 +5,7 @@
 // import changes no file and nothing in memory.
 #include "fuzzsupport.h"
 
-#include "packages.h"
+#include "packages/packages.h"
 
 #include <QFileInfo>
 

@@ -3,7 +3,7 @@
 // what is in memory) and played through the kit.
 #include "sequenceharness.h"
 
-#include "textfiles.h"
+#include "base/textfiles.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // blocks of the null output, and released.
 #include "fuzzsupport.h"
 
-#include "soundinfo.h"
+#include "kit/soundinfo.h"
 
 #include <QFile>
 

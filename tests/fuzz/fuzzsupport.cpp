@@ -1,7 +1,9 @@
+// What the fuzz targets share: the application, the scratch folder, the
+// program's owner objects.
 #include "fuzzsupport.h"
 
-#include "textfiles.h"
-#include "wav.h"
+#include "base/textfiles.h"
+#include "recording/wav.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -5,8 +5,8 @@
 #pragma once
 
 #include "scriptedprompt.h"
-#include "settings.h"
-#include "soundcore.h"
+#include "settings/settings.h"
+#include "kit/soundcore.h"
 
 #include <QByteArray>
 #include <QString>

@@ -6,7 +6,7 @@
 
 #include "fuzzsupport.h"
 
-#include "packages.h"
+#include "packages/packages.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 
 #include "fuzzsupport.h"
 
-#include "sequence.h"
+#include "sequences/sequence.h"
 
 namespace fuzz {
 

@@ -2,7 +2,7 @@
 // the test advances it, and a hook runs "during" each wait, as a user would.
 #pragma once
 
-#include "sequence.h"
+#include "sequences/sequence.h"
 
 #include <chrono>
 #include <functional>

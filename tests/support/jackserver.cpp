@@ -1,3 +1,4 @@
+// Starting and stopping a private JACK server with the dummy backend.
 #include "jackserver.h"
 
 #include <QCoreApplication>

@@ -1,3 +1,4 @@
+// A loopback HTTP server for the banner tests, including its misbehaviours.
 #include "localhttp.h"
 
 #include <QTcpSocket>

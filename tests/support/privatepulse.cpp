@@ -1,3 +1,4 @@
+// A private PulseAudio server that a test may kill and restart.
 #include "privatepulse.h"
 
 #include <array>

@@ -1,3 +1,5 @@
+// The tests' prompt and log window: answers queued in advance, every question
+// recorded.
 #include "scriptedprompt.h"
 
 rimbal::Prompt::Button ScriptedPrompt::message(const QString& caption, const QString& text, Icon icon, int buttons) {

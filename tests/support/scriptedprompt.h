@@ -2,7 +2,7 @@
 // question, and a LogView that records what it was asked to show.
 #pragma once
 
-#include "prompt.h"
+#include "base/prompt.h"
 
 #include <QList>
 #include <QString>

@@ -1,3 +1,4 @@
+// The window tests' entry: one QApplication (offscreen) for every test.
 #include <gtest/gtest.h>
 
 #include <QApplication>

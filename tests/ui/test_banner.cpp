@@ -2,7 +2,7 @@
 // download from a local server while keys keep playing.
 #include "uifixture.h"
 
-#include "banner.h"
+#include "banner/banner.h"
 #include "frmcenter.h"
 #include "localhttp.h"
 

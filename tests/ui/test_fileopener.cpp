@@ -3,12 +3,12 @@
 // program handing its files to the running one; --help and --version.
 #include "uifixture.h"
 
-#include "commandline.h"
+#include "desktop/commandline.h"
 #include "fileopener.h"
 #include "frmcenter.h"
-#include "sequence.h"
-#include "singleinstance.h"
-#include "ziparchive.h"
+#include "sequences/sequence.h"
+#include "desktop/singleinstance.h"
+#include "archives/ziparchive.h"
 
 #include <QAction>
 #include <QDialog>

@@ -5,9 +5,9 @@
 #include "frmcenter.h"
 #include "frmlistateclas.h"
 #include "frmsettecla.h"
-#include "soundinfo.h"
-#include "textfiles.h"
-#include "textroutines.h"
+#include "kit/soundinfo.h"
+#include "base/textfiles.h"
+#include "base/textroutines.h"
 
 #include <sndfile.h>
 

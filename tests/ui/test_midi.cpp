@@ -6,7 +6,7 @@
 #include "frmpreferencias.h"
 #include "frmsettecla.h"
 #include "jackserver.h"
-#include "textfiles.h"
+#include "base/textfiles.h"
 
 #include <RtMidi.h>
 

@@ -3,13 +3,13 @@
 #include "uifixture.h"
 #include "ziptools.h"
 
-#include "ziparchive.h"
+#include "archives/ziparchive.h"
 #include "frmcenter.h"
 #include "frmexportarbp.h"
 #include "frmlistapacotes.h"
 #include "frmpreferencias.h"
-#include "packages.h"
-#include "textfiles.h"
+#include "packages/packages.h"
+#include "base/textfiles.h"
 
 #include <QAction>
 #include <QApplication>

@@ -12,7 +12,7 @@
 #include "paintcanais.h"
 #include "privatepulse.h"
 #include "rimbalbtn.h"
-#include "textfiles.h"
+#include "base/textfiles.h"
 
 #include <QAction>
 #include <QApplication>

@@ -6,7 +6,7 @@
 
 #include "frmcenter.h"
 #include "privatepulse.h"
-#include "recorder.h"
+#include "recording/recorder.h"
 #include "rimbalbtn.h"
 
 #include <sndfile.h>

@@ -5,12 +5,12 @@
 
 #include "fakeclock.h"
 
-#include "ziparchive.h"
+#include "archives/ziparchive.h"
 #include "frmcenter.h"
 #include "rimbalbtn.h"
-#include "sequence.h"
-#include "textfiles.h"
-#include "wav.h"
+#include "sequences/sequence.h"
+#include "base/textfiles.h"
+#include "recording/wav.h"
 
 #include <sndfile.h>
 

@@ -1,7 +1,9 @@
+// The window tests' fixture: a program context on the null output with a
+// package of real sound files.
 #include "uifixture.h"
 
 #include "frmsplash.h"
-#include "textfiles.h"
+#include "base/textfiles.h"
 
 #include <sndfile.h>
 

@@ -1,0 +1,48 @@
+// Playing and silencing keys: the path from a key press to the engine. No
+// allocation and no file access here; errors are the exception.
+#include "kit/soundcore.h"
+
+namespace rimbal {
+
+bool SoundCore::IsChannelPlaying(rb::Channel channel) {
+    if (channel == rb::Channel{}) return false;
+    bool playing = false;
+    const rb::Result r = rb::Channel_IsPlaying(channel, &playing);
+    LastResult = r;
+    if (r != rb::OK && r != rb::ERR_INVALID_HANDLE && r != rb::ERR_CHANNEL_STOLEN) CheckResult(r);
+    return r == rb::OK && playing;
+}
+
+void SoundCore::PlayKey(std::uint16_t key, float volumeFactor) {
+    const bool routeEffects = (settings_.SoundMode & rb::MODE_SOFTWARE) && settings_.UseEffects;
+    const int count = ScanCount();
+    for (int i = 0; i < count; ++i) {
+        TAG_SOUND_DATA& r = KeySounds[static_cast<std::size_t>(i)];
+        if (r.sound == rb::Sound{}) continue;
+        if (key == r.playKey) {
+            if (r.noInterrupt && IsChannelPlaying(r.channels[0])) return;
+            int slot = -1;
+            for (int s = 0; s < kSlots && slot < 0; ++s)
+                if (!IsChannelPlaying(r.channels[static_cast<std::size_t>(s)])) slot = s;
+            if (slot < 0) continue;  // all fifteen sound: a later key may take it
+            rb::Channel& ch = r.channels[static_cast<std::size_t>(slot)];
+            // Started paused, so it never sounds with the wrong settings.
+            CheckResult(rb::System_PlaySound(SoundSystem, rb::CHANNEL_FREE, r.sound, true, &ch));
+            CheckResult(rb::Channel_SetVolume(ch, r.volume * volumeFactor));
+            if (routeEffects) CheckResult(rb::Channel_SetChannelGroup(ch, r.group));
+            CheckResult(rb::Channel_SetPaused(ch, false));
+            ++PlayCount;
+            return;
+        }
+        if (r.stopKey != 0 && key == r.stopKey) {
+            for (int s = kSlots - 1; s >= 0; --s) {
+                rb::Channel ch = r.channels[static_cast<std::size_t>(s)];
+                if (!IsChannelPlaying(ch)) continue;
+                CheckResult(rb::Channel_Stop(ch));
+                if (!r.stopAll) return;
+            }
+        }
+    }
+}
+
+}  // namespace rimbal

@@ -1,0 +1,34 @@
+// Result checks: every engine call's code goes to LastResult and then to the
+// error box (user actions) or to ErrorLog (bulk work).
+#include "kit/soundcore.h"
+
+namespace rimbal {
+
+const QString SoundCore::kDefaultPackage = QStringLiteral("RUDadiru");
+const QString SoundCore::kContact = QStringLiteral("contato@rimbal.com.br");
+
+SoundCore::SoundCore(Settings& settings, Prompt& prompt, LogView& log)
+    : settings_(settings), prompt_(prompt), log_(log) {}
+
+QString SoundCore::ErrorText(rb::Result r) {
+    return QStringLiteral("Erro da engine: (%1) %2").arg(r).arg(QString::fromUtf8(rb::ErrorString(r)));
+}
+
+void SoundCore::CheckResult(rb::Result r) {
+    LastResult = r;
+    if (r != rb::OK) prompt_.message(QStringLiteral("Erro"), ErrorText(r), Prompt::Icon::Error, Prompt::Ok);
+}
+
+void SoundCore::LogResult(rb::Result r) {
+    LastResult = r;
+    if (r != rb::OK) ErrorLog.append(ErrorText(r));
+}
+
+void SoundCore::ShowErrorLog(const QString& caption) {
+    if (ErrorLog.isEmpty()) return;
+    const QStringList lines = ErrorLog;
+    ErrorLog.clear();
+    log_.showLog(caption, lines);
+}
+
+}  // namespace rimbal
