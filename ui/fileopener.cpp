@@ -14,7 +14,13 @@
 namespace rimbal {
 namespace {
 
-QString kindOf(const QString& file) { return QFileInfo(file).suffix().toLower(); }
+// What a file is by its name: "rbp", "rbs", "h2drumkit" (an archive or a kit
+// folder's drumkit.xml), or anything else.
+QString kindOf(const QString& file) {
+    const QFileInfo info(file);
+    if (info.fileName().compare(QLatin1String("drumkit.xml"), Qt::CaseInsensitive) == 0) return QStringLiteral("h2drumkit");
+    return info.suffix().toLower();
+}
 
 }  // namespace
 
@@ -66,10 +72,11 @@ void FileOpener::next() {
 
 void FileOpener::openOne(const QString& file) {
     const QString kind = kindOf(file);
-    if (kind != QLatin1String("rbp") && kind != QLatin1String("rbs")) {
+    if (kind != QLatin1String("rbp") && kind != QLatin1String("rbs") && kind != QLatin1String("h2drumkit")) {
         m_ctx.prompt.message(QStringLiteral("Aviso"),
                              QStringLiteral("O Rimbal 2 não abre este tipo de arquivo:\n%1\n\n"
-                                            "Ele abre pacotes de sons (.rbp) e sequências de teclas (.rbs).")
+                                            "Ele abre pacotes de sons (.rbp), sequências de teclas (.rbs) e "
+                                            "kits do Hydrogen (.h2drumkit ou drumkit.xml).")
                                  .arg(QDir::toNativeSeparators(file)),
                              Prompt::Icon::Warning, Prompt::Ok);
         return;
@@ -81,6 +88,7 @@ void FileOpener::openOne(const QString& file) {
         return;
     }
     if (kind == QLatin1String("rbp")) ImportPackageFile(m_ctx, *m_main, file);
+    else if (kind == QLatin1String("h2drumkit")) ImportHydrogenKitFile(m_ctx, *m_main, file);
     else m_main->LoadSequenceFile(file);
 }
 

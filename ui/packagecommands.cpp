@@ -208,7 +208,10 @@ void ImportarKitHydrogen1Click(AppContext& ctx, TFrmCenter& main) {
     // One dialog for both kinds: a .h2drumkit archive, or the drumkit.xml of a kit folder.
     const QString file = ctx.prompt.openFile(QStringLiteral("Importar Kit do Hydrogen"), Packages::HydrogenKitsFolder(),
                                              QStringLiteral("Kit do Hydrogen (*.h2drumkit drumkit.xml);;Todos (*.*)"));
-    if (file.isEmpty()) return;
+    if (!file.isEmpty()) ImportHydrogenKitFile(ctx, main, file);
+}
+
+void ImportHydrogenKitFile(AppContext& ctx, TFrmCenter& main, const QString& file) {
     main.TimerInfo.stop();
     main.TimerStatus.stop();
     KitImport done;

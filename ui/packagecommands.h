@@ -41,6 +41,8 @@ void ImportarPacote1Click(AppContext& ctx, TFrmCenter& main);
 void ImportarKitHydrogen1Click(AppContext& ctx, TFrmCenter& main);
 // What the import command does once its file is chosen.
 void ImportPackageFile(AppContext& ctx, TFrmCenter& main, const QString& file);
+// What the Hydrogen kit import does once its .h2drumkit or drumkit.xml is chosen.
+void ImportHydrogenKitFile(AppContext& ctx, TFrmCenter& main, const QString& file);
 void GerenciarPacotes1Click(AppContext& ctx, TFrmCenter& main);
 void ImportarTeclas1Click(AppContext& ctx, TFrmCenter& main);
 

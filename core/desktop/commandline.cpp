@@ -88,6 +88,8 @@ QString UsageText() {
         "inicialização, na ordem dada:\n"
         "  .rbp  pacote de sons, importado como em \"Importar Pacote de Sons\"\n"
         "  .rbs  sequência de teclas, carregada como em \"Carregar Arquivo de Sequência\"\n"
+        "  .h2drumkit, drumkit.xml\n"
+        "        kit do Hydrogen, importado como em \"Importar Kit do Hydrogen...\"\n"
         "Se o Rimbal 2 já estiver aberto nesta pasta, os arquivos vão para ele.\n"
         "\n"
         "Opções:\n"

@@ -40,7 +40,7 @@ ok "desktop-file-validate $entry" desktop-file-validate "$entry"
 check "Name" "Rimbal 2" "$(key "$entry" Name)"
 check "Exec" "rimbal2 %F" "$(key "$entry" Exec)"
 check "Categories" "AudioVideo;Audio;Music;" "$(key "$entry" Categories)"
-check "MimeType" "application/x-rimbal-package;application/x-rimbal-sequence;" "$(key "$entry" MimeType)"
+check "MimeType" "application/x-rimbal-package;application/x-rimbal-sequence;application/x-hydrogen-drumkit;" "$(key "$entry" MimeType)"
 for size in 16 22 24 32 48 64 128 256; do
   check "icon size ${size}" "PNG ${size}x${size}" \
     "$(python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(24); print("PNG %dx%d" % struct.unpack(">II", d[16:24]) if d[:8]==b"\x89PNG\r\n\x1a\n" else "?")' \
@@ -54,6 +54,7 @@ for name in ("kit.rbp", "groove.rbs", "KIT2.RBP"):
     with zipfile.ZipFile(sys.argv[1] + "/" + name, "w") as z:
         z.writestr("RBS.txt" if name.endswith("rbs") else "Info.txt", "65*100*")
 PY
+tar -czf "$work/GMRockKit.h2drumkit" -T /dev/null
 check "before install" "application/zip" "$(xdg-mime query filetype "$work/kit.rbp")"
 
 # A portable folder whose name needs quoting in Exec.
@@ -69,6 +70,8 @@ check "filetype .RBP" "application/x-rimbal-package" "$(xdg-mime query filetype 
 check "filetype .rbs" "application/x-rimbal-sequence" "$(xdg-mime query filetype "$work/groove.rbs")"
 check "default for packages" "rimbal2.desktop" "$(xdg-mime query default application/x-rimbal-package)"
 check "default for sequences" "rimbal2.desktop" "$(xdg-mime query default application/x-rimbal-sequence)"
+check "filetype .h2drumkit" "application/x-hydrogen-drumkit" "$(xdg-mime query filetype "$work/GMRockKit.h2drumkit")"
+check "a program for Hydrogen kits" "rimbal2.desktop" "$(xdg-mime query default application/x-hydrogen-drumkit)"
 check "comment" "Sequência de teclas do Rimbal" \
   "$(sed -n 's:.*<comment>\(.*\)</comment>.*:\1:p' "$XDG_DATA_HOME/mime/application/x-rimbal-sequence.xml" | head -n 1)"
 ok "icon installed" test -f "$XDG_DATA_HOME/icons/hicolor/48x48/mimetypes/application-x-rimbal-package.png"

@@ -87,7 +87,8 @@ TEST_F(OpenFiles, CommandLineFilesOpenAfterTheStartupInTheirOrderAndTheKitPlays)
     // A sequence checks its keys against the kit of its moment: the first one
     // against Kit, the last one against the package imported before it.
     EXPECT_EQ(messages(), (QStringList{"Aviso: O Rimbal 2 não abre este tipo de arquivo:\n" + appDir + "notas.txt\n\n"
-                                       "Ele abre pacotes de sons (.rbp) e sequências de teclas (.rbs).",
+                                       "Ele abre pacotes de sons (.rbp), sequências de teclas (.rbs) e kits do "
+                                       "Hydrogen (.h2drumkit ou drumkit.xml).",
                                        "Erro: Arquivo não encontrado: " + appDir + "sumiu.rbs",
                                        "Info: Pacote importado com sucesso!"}));
     EXPECT_EQ(ctx->sequence.SequenceText, "65*100*83*50*77*30*");
@@ -125,6 +126,25 @@ TEST_F(OpenFiles, FilesWaitWhileADialogIsOpenOrASequenceIsRecorded) {
     ASSERT_TRUE(settle());
     EXPECT_EQ(ctx->sequence.SequenceText, "65*100*65*100*");
     EXPECT_TRUE(prompt.asked.isEmpty());
+}
+
+// GMRockKit of hydrogen-data as a file manager hands it over: its archive, then
+// its folder's drumkit.xml, which meets the name question of a package import.
+TEST_F(OpenFiles, AHydrogenKitIsImportedAsItsMenuCommandDoes) {
+    const QString kit = QStringLiteral("/usr/share/hydrogen/data/drumkits/GMRockKit");
+    QProcess tar;
+    tar.start("tar", {"-czf", appDir + "GMRockKit.h2drumkit", "-C", QFileInfo(kit).absolutePath(), "GMRockKit"});
+    ASSERT_TRUE(tar.waitForFinished(60000) && tar.exitCode() == 0);
+    startMain();
+    prompt.buttonAnswers << Prompt::Ok << Prompt::Cancel;  // the second time "GMRockKit" exists: not replaced
+    opener->open(ParseCommandLine({"rimbal2", "GMRockKit.h2drumkit", kit + "/drumkit.xml"}, appDir).files);
+    ASSERT_TRUE(settle(60000));
+    ASSERT_EQ(prompt.asked.size(), 2) << messages().join('\n').toStdString();
+    EXPECT_EQ(messages().first(), "Info: Kit importado com sucesso!");
+    EXPECT_EQ(prompt.asked[1].caption, "Confirmação");
+    EXPECT_TRUE(prompt.asked[1].text.contains("\"GMRockKit\"")) << "the folder's kit is the same kit";
+    EXPECT_EQ(ctx->settings.PackName, "GMRockKit");
+    EXPECT_GT(ctx->core.KeyCount, 10);
 }
 
 #if defined(RIMBAL2_BIN)
