@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFont>
 #include <QIcon>
+#include <QStandardPaths>
 #include <QTranslator>
 
 #include <cstdio>
@@ -65,7 +66,10 @@ int main(int argc, char** argv) {
     font.setPointSize(8);
     QApplication::setFont(font);
 
-    const QString appDir = QCoreApplication::applicationDirPath() + u'/';
+    const rimbal::ProgramPlaces places = rimbal::LocateProgram(
+        QCoreApplication::applicationFilePath(), QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    if (places.installed) QDir().mkpath(places.appDir);
+    const QString appDir = places.appDir;
     rimbal::SingleInstance instance(appDir);
     switch (instance.start(command.files)) {
     case rimbal::SingleInstance::Role::Handed: return 0;
@@ -79,8 +83,9 @@ int main(int argc, char** argv) {
     rimbal::QtPrompt prompt;
     rimbal::QtLogView log;
     rimbal::AppContext ctx(appDir, prompt, log);
-    // The executable's path with ".ini": rimbal2 keeps rimbal2.ini beside it.
-    ctx.settings.SetIniPath(QCoreApplication::applicationFilePath() + QStringLiteral(".ini"));
+    // rimbal2.ini beside the executable, or in the user's folder of an installed program.
+    ctx.settings.SetIniPath(places.iniPath);
+    ctx.settings.ProgramDir = places.programDir;
 
     // No banner download where nobody sees a window.
     const QString platform = QGuiApplication::platformName();

@@ -9,10 +9,12 @@
 #include "sequences/sequence.h"
 #include "sequences/sequencerender.h"
 #include "settings/settings.h"
+#include "kit/demokit.h"
 #include "kit/soundcore.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QStringList>
 
 #include <cstdio>
@@ -125,9 +127,12 @@ int RenderCommand(int argc, char** argv) {
     }
     if (!QFileInfo(o.sequence).isFile()) return failWith(QStringLiteral("Arquivo não encontrado: %1").arg(o.sequence));
 
-    Settings settings(QCoreApplication::applicationDirPath() + u'/');
-    settings.SetIniPath(QCoreApplication::applicationFilePath() + QStringLiteral(".ini"));
+    const ProgramPlaces places = LocateProgram(QCoreApplication::applicationFilePath(),
+                                               QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation));
+    Settings settings(places.appDir, places.iniPath);
+    settings.ProgramDir = places.programDir;
     settings.LoadConfiguration();
+    if (QString demoError; !CopyDemoKit(settings, &demoError)) say(stderr, demoError);
     if (!o.package.isEmpty()) settings.PackName = o.package;
     StderrPrompt prompt;
     StderrLog log;

@@ -14,6 +14,7 @@ packages=(
   xvfb xdotool
   desktop-file-utils xdg-utils shared-mime-info libfile-mimeinfo-perl
   zip unzip python3
+  dpkg-dev lintian
   clang libclang-rt-14-dev llvm
 )
 

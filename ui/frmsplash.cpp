@@ -95,6 +95,8 @@ void TFrmSplash::tmrDelayTimer() {
 
     SetStatus(QStringLiteral("Carregando configurações..."));
     s.LoadConfiguration();
+    QString demoError;
+    CopyDemoKit(s, &demoError);
     ChooseDemoKit(s);
     core.KeyLines.clear();
     core.EffectNames.clear();
@@ -102,6 +104,7 @@ void TFrmSplash::tmrDelayTimer() {
     core.OutputNames.clear();
     core.ErrorLog.clear();
     if (!s.PackPathWarning.isEmpty()) core.ErrorLog.append(s.PackPathWarning);
+    if (!demoError.isEmpty()) core.ErrorLog.append(demoError);
 
     if (!QFileInfo(s.PackPath).isDir()) QDir().mkdir(s.PackPath);
     if (!s.PackName.isEmpty() && !QFileInfo(core.PackageFolder()).isDir()) QDir().mkdir(core.PackageFolder());
@@ -168,7 +171,7 @@ void TFrmSplash::tmrDelayTimer() {
 
     if (core.SoundSystem != rb::System{}) {
         SetStatus(QStringLiteral("Listando plugins..."));
-        core.ListPlugins(s.AppDir + QStringLiteral("plugins"));
+        core.ListPlugins(s.ProgramDir + QStringLiteral("plugins"));
     }
     SetStatus(QStringLiteral("Criando sons..."));
     // The log window may open at its end.

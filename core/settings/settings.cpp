@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace rimbal {
 namespace {
@@ -48,8 +49,20 @@ bool readBool(const IniFile& ini, const char* key, bool fallback) {
 
 }  // namespace
 
-Settings::Settings(QString appDir, QString iniPath) : AppDir(std::move(appDir)), iniPath_(std::move(iniPath)) {
+Settings::Settings(QString appDir, QString iniPath)
+    : AppDir(std::move(appDir)), ProgramDir(AppDir), iniPath_(std::move(iniPath)) {
     if (iniPath_.isEmpty()) iniPath_ = AppDir + QStringLiteral("rimbal2.ini");
+}
+
+ProgramPlaces LocateProgram(const QString& executable, const QString& userDataDir) {
+    const QFileInfo exe(executable);
+    ProgramPlaces p;
+    p.programDir = exe.absolutePath() + u'/';
+    p.installed = QFileInfo(p.programDir + kInstalledMarker).isFile() && !userDataDir.isEmpty();
+    p.appDir = p.installed ? QDir::cleanPath(userDataDir) + QStringLiteral("/rimbal2/") : p.programDir;
+    // The executable's name with ".ini", as the Windows program named it.
+    p.iniPath = p.appDir + exe.fileName() + QStringLiteral(".ini");
+    return p;
 }
 
 void Settings::LoadConfiguration() {

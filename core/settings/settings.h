@@ -12,6 +12,21 @@ namespace rimbal {
 // The product's site, where the banner list is published, unless the configuration names another.
 inline const QString kBannerDefaultSite = QStringLiteral("https://www.rimbal.com.br");
 
+// Where a program keeps its files. A portable folder keeps its settings and
+// packages beside the executable. An installed program (kInstalledMarker lies
+// beside the executable) cannot write beside itself: each user's settings,
+// packages, recording and banner live in the user's data folder.
+struct ProgramPlaces {
+    QString programDir;  // the executable's folder, ending with a separator
+    QString appDir;      // where the user's files go, ending with a separator
+    QString iniPath;
+    bool installed = false;
+};
+inline const QString kInstalledMarker = QStringLiteral("rimbal2.installed");
+// executable: the program's absolute path; userDataDir: the user's data folder
+// (e.g. ~/.local/share), used only by an installed program.
+ProgramPlaces LocateProgram(const QString& executable, const QString& userDataDir);
+
 class Settings {
 public:
     // appDir ends with a separator; the configuration file is iniPath, by
@@ -67,6 +82,9 @@ public:
     QString BannerSite;
 
     QString AppDir;
+    // The executable's folder (its plug-ins, and the demo kit an installed
+    // program brings); AppDir for a portable folder.
+    QString ProgramDir;
     bool StartingUp = false;
     // Set by LoadConfiguration when the stored packages folder could not be
     // used; the start-up reports it.

@@ -2,10 +2,12 @@
 // decoder, the generator's determinism, the key layout and the choice of the
 // kit on a first start.
 #include "corefixture.h"
+#include "filesizelimit.h"
 
 #include "kit/demokit.h"
 #include "kit/kitlayout.h"
 #include "base/textfiles.h"
+#include "settings/settings.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -176,6 +178,43 @@ TEST_F(DemoKitLayout, IsChosenOnlyByANewInstallation) {
         EXPECT_EQ(s.PackName, QString::fromLatin1(c.packName)) << (c.ini ? c.ini : "no ini");
         EXPECT_EQ(QFileInfo::exists(settings->PackPath + kDemoPackage), c.kitThere) << "nothing is recreated";
     }
+}
+
+// An installed program (the marker beside it) brings the kit in its own
+// folder; each new user gets a whole copy of it in their data folder, once.
+TEST_F(DemoKitLayout, AnInstalledProgramGivesANewUserTheirOwnCopy) {
+    const QString program = appDir + QStringLiteral("usr/lib/rimbal2/"), data = appDir + QStringLiteral("home/.local/share");
+    copyKit(program + QStringLiteral("Pacotes/") + kDemoPackage);
+    ASSERT_TRUE(WriteTextLines(program + kInstalledMarker, {QStringLiteral("instalado")}));
+    const ProgramPlaces places = LocateProgram(program + QStringLiteral("rimbal2"), data);
+    EXPECT_TRUE(places.installed);
+    EXPECT_EQ(places.programDir, program);
+    EXPECT_EQ(places.iniPath, data + QStringLiteral("/rimbal2/rimbal2.ini"));
+    const ProgramPlaces portable = LocateProgram(appDir + QStringLiteral("rimbal2"), data);
+    EXPECT_FALSE(portable.installed);
+    EXPECT_EQ(portable.appDir, appDir);
+    EXPECT_EQ(portable.iniPath, appDir + QStringLiteral("rimbal2.ini"));
+
+    Settings s(places.appDir, places.iniPath);
+    s.ProgramDir = places.programDir;
+    s.LoadConfiguration();
+    {
+        const FileSizeLimit full(4096);
+        QString error;
+        EXPECT_FALSE(CopyDemoKit(s, &error));
+        EXPECT_TRUE(error.startsWith(QStringLiteral("O kit de demonstração não foi copiado"))) << error.toStdString();
+        EXPECT_TRUE(QDir(s.PackPath).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty())
+            << "no half kit is left";
+    }
+    ASSERT_TRUE(CopyDemoKit(s));
+    ASSERT_TRUE(ChooseDemoKit(s));
+    EXPECT_EQ(kitFiles(s.PackPath + kDemoPackage), kitFiles(kBuiltKit));
+
+    // Deleted by its user after the first start: it stays deleted.
+    QDir(s.PackPath + kDemoPackage).removeRecursively();
+    s.FirstRun = false;
+    EXPECT_TRUE(CopyDemoKit(s));
+    EXPECT_FALSE(QFileInfo::exists(s.PackPath + kDemoPackage));
 }
 
 }  // namespace
