@@ -22,7 +22,7 @@
 namespace rb {
 
 // Version of this engine; the program refuses any other.
-inline constexpr std::uint32_t kVersion = 0x00020002;
+inline constexpr std::uint32_t kVersion = 0x00020003;
 
 enum class System : std::uint32_t {};
 enum class Sound : std::uint32_t {};
@@ -176,6 +176,17 @@ struct OutputStats {
     std::uint32_t lost;          // 1 while the device is lost
 };
 
+// The metronome: clicks made and placed by the engine, each beat on its exact
+// frame, an accented click on the first beat of each bar. They are mixed after
+// the master effects and never reach a recording of the mix. A new tempo or
+// bar takes effect on the next beat; turning it on starts a bar at once.
+struct Metronome {
+    bool on;
+    int bpm;          // 30 to 300
+    int beatsPerBar;  // 1 to 12
+    float volume;     // 0 to 1: the accented click's peak
+};
+
 // ---- system (control thread) ----
 RBCORE_API Result System_Create(System* system);
 RBCORE_API Result System_Release(System system);
@@ -211,6 +222,9 @@ RBCORE_API Result System_Update(System system);
 // reset clears the underflow count and the worst callback time.
 RBCORE_API Result System_GetOutputStats(System system, OutputStats* stats, bool reset);
 RBCORE_API Result System_GetChannelsPlaying(System system, int* channels);
+// Any time, initialized or not; kept across Close and Init.
+RBCORE_API Result System_SetMetronome(System system, const Metronome* metronome);
+RBCORE_API Result System_GetMetronome(System system, Metronome* metronome);
 
 RBCORE_API Result System_CreateSound(System system, const char* nameOrData, std::uint32_t mode,
                                      const CreateSoundExInfo* exinfo, Sound* sound);

@@ -264,6 +264,27 @@ Result System_GetChannelsPlaying(System system, int* channels) {
     });
 }
 
+Result System_SetMetronome(System system, const rb::Metronome* metronome) {
+    return withSystem(system, [&](SystemImpl& sys) -> Result {
+        if (!metronome || metronome->bpm < 30 || metronome->bpm > 300 || metronome->beatsPerBar < 1 ||
+            metronome->beatsPerBar > 12 || !(metronome->volume >= 0.0f && metronome->volume <= 1.0f))
+            return ERR_INVALID_PARAM;
+        const MetronomeSettings m{metronome->on, metronome->bpm, metronome->beatsPerBar, metronome->volume};
+        sys.shared.metronome.store(m.pack(), std::memory_order_relaxed);
+        return OK;
+    });
+}
+
+Result System_GetMetronome(System system, rb::Metronome* metronome) {
+    return withSystem(system, [&](SystemImpl& sys) -> Result {
+        if (!metronome) return ERR_INVALID_PARAM;
+        const std::uint64_t word = sys.shared.metronome.load(std::memory_order_relaxed);
+        const MetronomeSettings m = word ? MetronomeSettings::unpack(word) : MetronomeSettings{};
+        *metronome = rb::Metronome{m.on, m.bpm, m.beatsPerBar, m.volume};
+        return OK;
+    });
+}
+
 // The null output's renderer may be another thread than the control
 // thread: it touches only the output and the mixer.
 Result System_RenderNull(System system, float* out, unsigned frames) {

@@ -152,6 +152,7 @@ void Mixer::configure(int rate) {
     rampFrames_ = std::max(8, rate / 1000);
     mixBuf_.assign(2 * kBlockFrames, 0.0f);
     groupBuf_.assign(2 * kBlockFrames, 0.0f);
+    metronome_.configure(rate);
     for (auto& chain : groups_) retail(chain);
     retail(master_);
     for (auto* set : {&voices_, &fades_})
@@ -442,12 +443,15 @@ void Mixer::render(float* out, unsigned frames) noexcept {
     port_.drain([this](const Command& c) { apply(c); });
     takeRequests(epoch);
     RecordTarget* record = shared_.mixRecord.load(std::memory_order_acquire);
+    const std::uint64_t metronome = shared_.metronome.load(std::memory_order_relaxed);
     unsigned done = 0;
     while (done < frames) {
         const int n = static_cast<int>(std::min<unsigned>(frames - done, kBlockFrames));
         float* block = out + 2 * static_cast<std::size_t>(done);
         renderBlock(block, n);
         if (record) record->writeMix(block, static_cast<std::uint32_t>(n));
+        // Heard, but never part of what is recorded; past the system effects.
+        metronome_.mix(block, n, metronome);
         done += static_cast<unsigned>(n);
     }
     for (std::size_t i = 0; i < voices_.size(); ++i)

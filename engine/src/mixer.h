@@ -4,6 +4,7 @@
 // sides touch, all of it atomic.
 #pragma once
 
+#include "metronome.h"
 #include "objects.h"
 #include "port.h"
 
@@ -56,6 +57,7 @@ struct Shared {
     std::atomic<std::uint64_t> groupClears{0};
     std::atomic<std::uint64_t> unitReleases{0};  // bumped per released unit
     std::atomic<RecordTarget*> mixRecord{nullptr};                         // recording from the mix
+    std::atomic<std::uint64_t> metronome{0};  // MetronomeSettings::pack(); 0 is off
 
     // Output statistics and health; the device's error callback only sets deviceError.
     std::atomic<std::uint64_t> callbacks{0};
@@ -134,6 +136,7 @@ private:
     std::uint64_t groupClearsSeen_ = 0;
     std::array<std::uint64_t, kMaxGroups> groupCleared_{};  // epoch of the last clear applied per slot
     std::vector<float> mixBuf_, groupBuf_;  // sized by configure, never grown here
+    ClickTrack metronome_;
 };
 
 }  // namespace rb::detail

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <functional>
 
 using namespace rbtest;
 
@@ -121,6 +122,101 @@ TEST_F(Offline, AMixRecordingTakesTheMixerRate) {
     float freq = 0;
     ASSERT_EQ(rb::Sound_GetDefaults(s, &freq, nullptr, nullptr, nullptr), rb::OK);
     EXPECT_EQ(freq, static_cast<float>(kRate));
+}
+
+}  // namespace
+
+namespace {
+
+// The metronome rendered in buffers of awkward sizes: each click's first frame
+// (the frame before its first non-zero sample) and its peak.
+struct Click {
+    std::int64_t frame;
+    float peak;
+};
+class Metronome : public NullEngine {
+protected:
+    void set(bool on, int bpm, int beats, float volume = 0.5f) {
+        const rb::Metronome m{on, bpm, beats, volume};
+        ASSERT_EQ(rb::System_SetMetronome(sys, &m), rb::OK);
+    }
+    std::vector<Click> clicks(std::int64_t frames, const std::function<void(std::int64_t)>& at = {}) {
+        std::vector<Click> found;
+        std::int64_t done = 0, lastSound = -100000;
+        const unsigned sizes[] = {256, 1, 999, 4096, 441};
+        for (int n = 0; done < frames; ++n) {
+            if (at) at(done);
+            const unsigned size = static_cast<unsigned>(std::min<std::int64_t>(sizes[n % 5], frames - done));
+            const auto out = render(size);
+            for (unsigned i = 0; i < size; ++i) {
+                const float x = std::fabs(out[2 * i]);
+                if (x == 0.0f) continue;
+                if (done + i - lastSound > 2000) found.push_back({done + i - 1, 0.0f});
+                found.back().peak = std::max(found.back().peak, x);
+                lastSound = done + i;
+            }
+            done += size;
+        }
+        return found;
+    }
+};
+
+TEST_F(Metronome, TenMinutesOfClicksLandOnTheirExactFramesWithAnAccentPerBar) {
+    struct Case {
+        int bpm, beats;
+        std::int64_t seconds;
+    };
+    for (const Case c : {Case{120, 4, 600}, Case{97, 3, 120}}) {  // 24000 frames; 29690.72 frames
+        set(false, c.bpm, c.beats);
+        render(10);
+        set(true, c.bpm, c.beats);
+        const auto found = clicks(c.seconds * kRate);
+        std::size_t expected = 0;
+        while (static_cast<std::int64_t>(expected) * kRate * 60 / c.bpm < c.seconds * kRate) ++expected;
+        ASSERT_EQ(found.size(), expected) << c.bpm;
+        for (std::size_t k = 0; k < found.size(); ++k) {
+            ASSERT_EQ(found[k].frame, static_cast<std::int64_t>(k) * kRate * 60 / c.bpm) << c.bpm << " beat " << k;
+            ASSERT_EQ(found[k].peak > 0.45f, k % static_cast<std::size_t>(c.beats) == 0) << c.bpm << " beat " << k;
+        }
+    }
+}
+
+// A new tempo waits for the next beat, which keeps its place; turning the
+// metronome off silences it at once, and on again starts a bar.
+TEST_F(Metronome, ATempoChangeTakesEffectOnTheNextBeatAndOffIsSilent) {
+    set(true, 120, 4);
+    const auto found = clicks(5 * kRate, [&](std::int64_t done) {
+        if (done >= 30000 && done < 30256) set(true, 60, 2);
+    });
+    const std::int64_t want[] = {0, 24000, 48000, 48000 + 48000, 48000 + 2 * 48000, 48000 + 3 * 48000};
+    ASSERT_EQ(found.size(), std::size(want));
+    for (std::size_t k = 0; k < found.size(); ++k) EXPECT_EQ(found[k].frame, want[k]) << k;
+    set(false, 60, 2);
+    EXPECT_EQ(peak(render(3 * kRate)), 0.0f);
+    rb::Metronome back{};
+    ASSERT_EQ(rb::System_GetMetronome(sys, &back), rb::OK);
+    EXPECT_FALSE(back.on);
+    EXPECT_EQ(back.bpm, 60);
+    for (const rb::Metronome bad : {rb::Metronome{true, 29, 4, 0.5f}, rb::Metronome{true, 301, 4, 0.5f},
+                                    rb::Metronome{true, 120, 0, 0.5f}, rb::Metronome{true, 120, 13, 0.5f},
+                                    rb::Metronome{true, 120, 4, 1.5f}})
+        EXPECT_EQ(rb::System_SetMetronome(sys, &bad), rb::ERR_INVALID_PARAM);
+}
+
+// Heard, but a recording of the mix holds only the kit.
+TEST_F(Metronome, IsNeverRecordedFromTheMix) {
+    const rb::Sound ringSound = userSound(sys, rb::SOUND_FORMAT_PCMFLOAT, 2, kRate, 2 * kRate);
+    ASSERT_EQ(rb::System_SetRecordSource(sys, rb::RECORD_SOURCE_MIX), rb::OK);
+    ASSERT_EQ(rb::System_RecordStart(sys, ringSound, false), rb::OK);
+    set(true, 120, 4);
+    const auto heard = render(kRate);
+    EXPECT_GT(peak(heard), 0.45f);
+    void *p1 = nullptr, *p2 = nullptr;
+    std::uint32_t n1 = 0, n2 = 0;
+    ASSERT_EQ(rb::Sound_Lock(ringSound, 0, kRate * 8, &p1, &p2, &n1, &n2), rb::OK);
+    const std::vector<float> recorded(static_cast<float*>(p1), static_cast<float*>(p1) + n1 / sizeof(float));
+    EXPECT_EQ(peak(recorded), 0.0f);
+    ASSERT_EQ(rb::System_RecordStop(sys), rb::OK);
 }
 
 }  // namespace
