@@ -204,9 +204,12 @@ std::vector<rb::ChannelGroup> effectGroups(rb::System sys) {
     return groups;
 }
 
-// 64 channels, optionally through the effect groups.
-void mix(benchmark::State& state, bool effects) {
+// 64 channels, optionally through the effect groups, optionally with the
+// metronome clicking at 300 beats per minute.
+void mix(benchmark::State& state, bool effects, bool metronome = false) {
     rb::System sys = nullEngine();
+    const rb::Metronome clicks{metronome, 300, 4, 0.7f};
+    rb::System_SetMetronome(sys, &clicks);
     std::vector<rb::Sound> sounds;
     for (int i = 0; i < 8; ++i) {
         rb::Sound s{};
@@ -238,8 +241,10 @@ void mix(benchmark::State& state, bool effects) {
 }
 void BM_Mix64Plain(benchmark::State& state) { mix(state, false); }
 void BM_Mix64WithEffects(benchmark::State& state) { mix(state, true); }
+void BM_Mix64WithMetronome(benchmark::State& state) { mix(state, false, true); }
 BENCHMARK(BM_Mix64Plain);
 BENCHMARK(BM_Mix64WithEffects);
+BENCHMARK(BM_Mix64WithMetronome);
 
 // The effect groups after one short hit each, then silence: six seconds of
 // output per iteration, the tails ringing out and the chains resting after.

@@ -2,6 +2,7 @@
 // windows: settings, the sound core, and the ways to ask and tell the user.
 #pragma once
 
+#include "metronome/metronome.h"
 #include "midi/midiinput.h"
 #include "base/prompt.h"
 #include "recording/recorder.h"
@@ -28,6 +29,7 @@ struct AppContext {
     SoundCore core;
     Sequence sequence;
     Recorder recorder;
+    MetronomeControl metronome{core};
     bool StartupOk = true;
 
     // Fixed for the program; tests change them to run quickly and headless.

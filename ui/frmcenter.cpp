@@ -10,6 +10,7 @@
 #include "packagecommands.h"
 #include "paintcanais.h"
 #include "rimbalbtn.h"
+#include "metronomecommands.h"
 #include "sequencecommands.h"
 #include "soundcommands.h"
 #include "base/textroutines.h"
@@ -113,6 +114,14 @@ TFrmCenter::TFrmCenter(AppContext& ctx, QWidget* parent)
                                  m_ui->TocarSequencia1, m_ui->PararTocarSeq1, m_ui->RepetindoTocarSeq1,
                                  m_ui->SalvarSequencia1, m_ui->CarregarSequencia1},
         [this] { UpdateButtons(); });
+    m_metronome = std::make_unique<TMetronomeCommands>(
+        ctx.metronome, ctx.prompt,
+        TMetronomeCommands::Items{m_ui->LigarMetronomo1, m_ui->AndamentoMetronomo1, m_ui->CompassoMetronomo1,
+                                  m_ui->VolumeMetronomo1});
+    connect(m_ui->LigarMetronomo1, &QAction::triggered, this, [this] { m_metronome->LigarMetronomo1Click(); });
+    connect(m_ui->AndamentoMetronomo1, &QAction::triggered, this, [this] { m_metronome->AndamentoMetronomo1Click(); });
+    connect(m_ui->CompassoMetronomo1, &QAction::triggered, this, [this] { m_metronome->CompassoMetronomo1Click(); });
+    connect(m_ui->VolumeMetronomo1, &QAction::triggered, this, [this] { m_metronome->VolumeMetronomo1Click(); });
     using Handler = void (TFrmCenter::*)();
     const std::tuple<QAction*, TRimbalBtn*, Handler> commands[] = {
         {m_ui->GravarSom1, m_ui->BtnRec1, &TFrmCenter::GravarSom1Click},

@@ -18,6 +18,7 @@ class BannerDownload;
 class TRimbalBtn;
 class TFrmSetTecla;
 class TFrmListaTeclas;
+class TMetronomeCommands;
 class TSequenceCommands;
 class TSoundCommands;
 
@@ -107,6 +108,7 @@ private:
     BannerDownload* m_banner = nullptr;
     bool m_bannerTried = false;
     std::unique_ptr<TSequenceCommands> m_sequence;
+    std::unique_ptr<TMetronomeCommands> m_metronome;
     std::unique_ptr<TSoundCommands> m_sound;
     bool m_closeAfterPlayer = false;  // a close waits for the sequence player to return
 };

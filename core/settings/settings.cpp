@@ -84,6 +84,13 @@ void Settings::LoadConfiguration() {
     ShowAnimation = readBool(ini, "ShowAnimation", false);
     UseEffects = readBool(ini, "UseEffects", true);
     Record_Mix = readBool(ini, "Record_Mix", false);
+    const auto ranged = [&](const char* key, int fallback, int low, int high) {
+        const int v = readInt(ini, key, fallback);
+        return v < low || v > high ? fallback : v;
+    };
+    Metronome_BPM = ranged("Metronome_BPM", 120, 30, 300);
+    Metronome_Beats = ranged("Metronome_Beats", 4, 1, 12);
+    Metronome_Volume = ranged("Metronome_Volume", 70, 0, 100);
     // Blanks around a folder are never part of it, quoted or not.
     const QString packPath =
         ini.value(kSection, QStringLiteral("PackPath")).value_or(QStringLiteral("Pacotes\\")).trimmed().left(2047);
@@ -141,6 +148,9 @@ bool Settings::SaveConfiguration(QString* error) const {
     ini.setValue(kSection, QStringLiteral("PackName"), IniFile::Quoted(PackName));
     ini.setValue(kSection, QStringLiteral("Midi_Input"), IniFile::Quoted(Midi_Input));
     ini.setValue(kSection, QStringLiteral("Record_Mix"), flag(Record_Mix));
+    ini.setValue(kSection, QStringLiteral("Metronome_BPM"), num(Metronome_BPM));
+    ini.setValue(kSection, QStringLiteral("Metronome_Beats"), num(Metronome_Beats));
+    ini.setValue(kSection, QStringLiteral("Metronome_Volume"), num(Metronome_Volume));
     return WriteTextLines(iniPath_, ini.lines(), error);
 }
 

@@ -75,6 +75,11 @@ public:
     bool UseEffects = true;
     QString Midi_Input;  // MIDI input port by name; empty = none
     bool Record_Mix = false;  // "Gravar o Que Eu Toco": recordings take the output mix
+    // The metronome (always off at a start): beats per minute, beats per bar,
+    // and the volume of its clicks in percent.
+    int Metronome_BPM = 120;
+    int Metronome_Beats = 4;
+    int Metronome_Volume = 70;
     QString PackPath;
     QString PackName;
     // Where the banner list is published (scheme and host); empty turns the

@@ -450,6 +450,67 @@ TEST_F(Program, ClosingReleasesTheEngineAndSavesTheSettings) {
     EXPECT_FALSE(QFile::exists(appDir + "Temp.$$$"));
 }
 
+// The metronome's menu rows: its values through the input box, range checks
+// with the usual message, the clicks heard on the output, the values saved and
+// the switch off again at the next start.
+TEST_F(Program, TheMetronomeMenuSetsTheEnginesClicksAndKeepsItsValues) {
+    preparePackage(1);
+    ASSERT_TRUE(runStartup());
+    {
+        TFrmCenter w(*ctx);
+        w.show();
+        auto* on = child<QAction>(&w, "LigarMetronomo1");
+        auto* menu = child<QMenu>(&w, "Opcoes1");
+        ASSERT_NE(menu, nullptr);
+        const QList<QAction*> rows = menu->actions();
+        const auto at = [&](const char* name) {
+            for (int i = 0; i < rows.size(); ++i)
+                if (rows[i]->menu() && rows[i]->menu()->objectName() == name) return i;
+            return -1;
+        };
+        EXPECT_EQ(at("Metronomo1"), at("GravarTeclas1") + 1) << "after \"Sequência de Teclas\"";
+        EXPECT_FALSE(on->isChecked());
+
+        prompt.textAnswers << "90" << "301" << "3" << "x" << "40";
+        child<QAction>(&w, "AndamentoMetronomo1")->trigger();
+        child<QAction>(&w, "AndamentoMetronomo1")->trigger();
+        child<QAction>(&w, "CompassoMetronomo1")->trigger();
+        child<QAction>(&w, "CompassoMetronomo1")->trigger();
+        child<QAction>(&w, "VolumeMetronomo1")->trigger();
+        on->trigger();
+        EXPECT_TRUE(on->isChecked());
+        QStringList asked;
+        for (const PromptRecord& r : prompt.asked) asked << r.caption + ": " + r.text;
+        EXPECT_EQ(asked, (QStringList{"Metrônomo: Batidas por minuto (30 a 300)", "Metrônomo: Batidas por minuto (30 a 300)",
+                                      "Aviso: Valor incorreto.", "Metrônomo: Batidas por compasso (1 a 12)",
+                                      "Metrônomo: Batidas por compasso (1 a 12)", "Aviso: Valor incorreto.",
+                                      "Metrônomo: Volume das batidas (0 a 100)"}));
+        EXPECT_EQ(prompt.inputOffers.value(1), "90") << "the box offers the value in force";
+        rb::Metronome m{};
+        ASSERT_EQ(rb::System_GetMetronome(ctx->core.SoundSystem, &m), rb::OK);
+        EXPECT_TRUE(m.on);
+        EXPECT_EQ(m.bpm, 90);
+        EXPECT_EQ(m.beatsPerBar, 3);
+        EXPECT_FLOAT_EQ(m.volume, 0.4f);
+        std::vector<float> out(2 * 4800);
+        ASSERT_EQ(rb::System_RenderNull(ctx->core.SoundSystem, out.data(), 4800), rb::OK);
+        EXPECT_GT(*std::max_element(out.begin(), out.end()), 0.3f) << "the first beat sounds at once";
+        w.close();
+    }
+    EXPECT_TRUE(iniText().contains("Metronome_BPM=90"));
+    EXPECT_TRUE(iniText().contains("Metronome_Beats=3"));
+    EXPECT_TRUE(iniText().contains("Metronome_Volume=40"));
+    ctx = std::make_unique<AppContext>(appDir, prompt, log);
+    ctx->forcedOutputType = rb::OUTPUTTYPE_NULL;
+    ctx->startDelayMs = 0;
+    ASSERT_TRUE(runStartup());
+    EXPECT_FALSE(ctx->metronome.IsOn()) << "off at every start";
+    rb::Metronome m{};
+    ASSERT_EQ(rb::System_GetMetronome(ctx->core.SoundSystem, &m), rb::OK);
+    EXPECT_FALSE(m.on);
+    EXPECT_EQ(ctx->metronome.Tempo(), 90);
+}
+
 // The PulseAudio server dies while the program runs: the loss is shown once
 // (not on every status tick), the status display goes on, and the engine
 // takes the device back when the server returns.
