@@ -319,8 +319,16 @@ TEST_F(RecorderTest, TheTakesFileIsItsOwnAndOnlyItIsRemoved) {
     other.reset();  // that program ended without cleaning up
     take();
     EXPECT_EQ(recorder->TempPath(), wanted);
+    // Replaced by another program's take: that one is neither saved nor removed.
+    ASSERT_TRUE(QFile::remove(wanted));
+    other = std::make_unique<OwnFile>();
+    ASSERT_TRUE(other->create(appDir, "Temp.$$$"));
+    QString error;
+    EXPECT_FALSE(recorder->Save(appDir + "salvo.wav", error));
     recorder->RemoveTempFile();
-    EXPECT_FALSE(QFileInfo::exists(wanted));
+    EXPECT_TRUE(QFileInfo::exists(wanted));
+    EXPECT_FALSE(QFileInfo::exists(appDir + "salvo.wav"));
+    other->remove();
     EXPECT_EQ(QDir(appDir).entryList({"Temp*"}, QDir::Files | QDir::System | QDir::Hidden), QStringList());
 }
 
