@@ -126,19 +126,23 @@ bool Packages::DeletePackage(const QString& name, QStringList* remaining) {
     const QString folder = folderOf(name);
     const QString canonical = QFileInfo(folder).canonicalFilePath();
     QStringList lines;
+    // A key list past the bound is not read: its files stay, and are listed
+    // as what remains, but the folder stops being a package all the same.
     if (ReadPackageText(folder + kKeys, lines)) {
-        for (const QString& line : lines) {
-            const QString ref = KeyLineSample(line);
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const QString ref = KeyLineSample(lines[i]);
             if (!ref.isEmpty() && !HasDrive(ref)) {
                 // "..\..\x.wav" or a link leading out names a file that is not the package's.
                 const QString file = JoinRelative(folder, ref);
                 const QFileInfo fi(file);
                 if (fi.isFile() && liesInside(fi.canonicalFilePath(), canonical)) QFile::remove(file);
+                pump();
+            } else if (i % 1024 == 0) {
+                pump();
             }
-            pump();
         }
-        QFile::remove(folder + kKeys);
     }
+    QFile::remove(folder + kKeys);
     QFile::remove(folder + kInfo);
     QFile::remove(folder + kMidi);  // the package's own, as Info.txt
     QDir().rmdir(folder);

@@ -512,6 +512,13 @@ TEST_F(PackagesTest, DeleteSparesWhatLiesOutsideAndReportsWhatRemains) {
     EXPECT_FALSE(QFileInfo::exists(packPath() + "Limpo"));
     EXPECT_FALSE(packages().DeletePackage("..", &remaining)) << "never PackPath's parent";
     EXPECT_TRUE(QFileInfo::exists(abs));
+
+    // A key list past the bound is not read, yet the package goes.
+    makePackage("Enorme", {"a.wav"}, {});
+    ASSERT_TRUE(writeBytes(packPath() + "Enorme/Keys.txt", QByteArray((1 << 20) + 1, '\n')));
+    EXPECT_FALSE(packages().DeletePackage("Enorme", &remaining));
+    EXPECT_EQ(remaining, QStringList{"a.wav"});
+    EXPECT_TRUE(packages().ListPackages().isEmpty());
 }
 
 TEST_F(PackagesTest, DeletingThePackageInUseLeavesAWorkingProgram) {
