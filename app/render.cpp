@@ -45,7 +45,7 @@ class StderrLog : public LogView {
 public:
     void showLog(const QString& caption, const QStringList& lines) override {
         say(stderr, caption + u':');
-        for (const QString& line : lines) say(stderr, QStringLiteral("  ") + line);
+        for (const QString& line : ShownLogLines(lines)) say(stderr, QStringLiteral("  ") + line);
     }
 };
 

@@ -2,7 +2,9 @@
 // samples): unpacking its .h2drumkit, reading and laying out drumkit.xml,
 // decoding the chosen samples, and the whole import from the folder and from
 // the archive, sounds created. "max_gap_ms" is the longest stretch without a
-// progress report, in which the windows could not repaint.
+// progress report, in which the windows could not repaint. Last, hostile
+// kits: an internal entity used many times, rich text of many unclosed
+// "<head" tags, and a million empty instruments.
 #include "packages/hydrogen.h"
 #include "archives/kitarchive.h"
 #include "packages/packages.h"
@@ -125,5 +127,62 @@ void BM_ImportGMRockKit(benchmark::State& state) {
     rb::System_Release(core.SoundSystem);
 }
 BENCHMARK(BM_ImportGMRockKit)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+bool writeXml(const QString& path, const QByteArray& xml) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(xml) == xml.size();
+}
+
+// A 4000-character entity used the argument's number of times in <name>
+// (100 000 uses: a file of about 300 KB). "name_chars" is what was read.
+void BM_ReadEntityBomb(benchmark::State& state) {
+    QTemporaryDir dir;
+    QByteArray xml = "<?xml version=\"1.0\"?><!DOCTYPE drumkit_info [<!ENTITY e \"" + QByteArray(4000, 'x') +
+                     "\">]><drumkit_info><name>";
+    for (int64_t i = 0; i < state.range(0); ++i) xml += "&e;";
+    xml += "</name><instrumentList/></drumkit_info>";
+    if (!writeXml(dir.path() + QStringLiteral("/drumkit.xml"), xml)) state.SkipWithError("not written");
+    qsizetype chars = 0;
+    bool read = false;
+    for (auto _ : state) {
+        rimbal::HydrogenKit kit;
+        read = rimbal::ReadHydrogenKit(dir.path(), kit);
+        chars = kit.name.size();
+    }
+    state.counters["file_bytes"] = static_cast<double>(xml.size());
+    state.counters["read"] = read ? 1 : 0;
+    state.counters["name_chars"] = static_cast<double>(chars);
+}
+BENCHMARK(BM_ReadEntityBomb)->Arg(100'000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The kit's <info> as plain text when it is the argument's number of bytes
+// of "<head" (in the file: "&lt;head"), a tag that is never closed.
+void BM_PlainTextOfUnclosedHeads(benchmark::State& state) {
+    const QString info = QStringLiteral("<head").repeated(state.range(0) / 5);
+    for (auto _ : state) benchmark::DoNotOptimize(rimbal::PlainTextLine(info).size());
+}
+BENCHMARK(BM_PlainTextOfUnclosedHeads)->Arg(64 << 10)->Arg(256 << 10)->Arg(1 << 20)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// A drumkit.xml of the argument's number of empty <instrument/> elements
+// (1.2 million fit in the 16 MB a kit file may have), read and laid out.
+// "not_imported" is the length of the list the log window would get.
+void BM_ReadManyEmptyInstruments(benchmark::State& state) {
+    QTemporaryDir dir;
+    QByteArray xml = "<drumkit_info><name>Muitos</name><instrumentList>";
+    for (int64_t i = 0; i < state.range(0); ++i) xml += "<instrument/>";
+    xml += "</instrumentList></drumkit_info>";
+    if (!writeXml(dir.path() + QStringLiteral("/drumkit.xml"), xml)) state.SkipWithError("not written");
+    qsizetype notImported = 0;
+    bool read = false;
+    for (auto _ : state) {
+        rimbal::HydrogenKit kit;
+        read = rimbal::ReadHydrogenKit(dir.path(), kit);
+        notImported = read ? rimbal::PlanHydrogenKit(kit).notPlaced.size() : 0;
+    }
+    state.counters["file_bytes"] = static_cast<double>(xml.size());
+    state.counters["read"] = read ? 1 : 0;
+    state.counters["not_imported"] = static_cast<double>(notImported);
+}
+BENCHMARK(BM_ReadManyEmptyInstruments)->Arg(1'200'000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace

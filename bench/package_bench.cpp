@@ -1,7 +1,8 @@
 // Package speed: exporting a 64-key package of one-second WAV files (about
 // 11 MB), importing that archive, and taking the package into use. The
 // "max_gap_ms" counter is the longest stretch without a progress report, in
-// which the windows could not repaint.
+// which the windows could not repaint. Last, a hostile package: a few KB
+// whose Keys.txt unpacks to millions of empty lines.
 #include "packages/packages.h"
 #include "scriptedprompt.h"
 #include "settings/settings.h"
@@ -140,5 +141,35 @@ void BM_UsePackage64(benchmark::State& state) {
     state.counters["max_gap_ms"] = static_cast<double>(b.maxGap) / 1e6;
 }
 BENCHMARK(BM_UsePackage64)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Import of a package whose Keys.txt is the argument's number of empty
+// lines: 5 million pack into about 5 KB; 1 MiB of them is as large as a key
+// list may be. "log_lines" counts what reached the log window; "imported" is
+// 1 when the package was taken into use.
+void BM_ImportKeysBomb(benchmark::State& state) {
+    Bench b;
+    const QString archive = b.dir.path() + QStringLiteral("/bomba.rbp");
+    rimbal::ArchiveWriter w(archive);
+    w.setPassword(rimbal::kArchivePassword);
+    w.addData(QStringLiteral("Info.txt"), "[Info]\r\nName=Bomba");
+    w.addData(QStringLiteral("Keys.txt"), QByteArray(state.range(0), '\n'));
+    if (!w.write()) state.SkipWithError("archive not written");
+    bool imported = false;
+    qsizetype logLines = 0;
+    for (auto _ : state) {
+        b.log.shown.clear();
+        imported = b.packages().ImportPackage(archive);
+        logLines = 0;
+        for (const auto& shown : b.log.shown) logLines += shown.lines.size();
+        state.PauseTiming();
+        b.settings.PackName = QStringLiteral("Bench");
+        QDir(b.settings.PackPath + QStringLiteral("Bomba")).removeRecursively();
+        state.ResumeTiming();
+    }
+    state.counters["archive_bytes"] = static_cast<double>(QFileInfo(archive).size());
+    state.counters["imported"] = imported ? 1 : 0;
+    state.counters["log_lines"] = static_cast<double>(logLines);
+}
+BENCHMARK(BM_ImportKeysBomb)->Arg(5'000'000)->Arg(1 << 20)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -1,7 +1,9 @@
 // The program's real-time paths in real windows: a key event's way to the
 // engine's play call (with and without a sequence recording), and how late a
-// played sequence's keys sound, with and without other windows busy.
+// played sequence's keys sound, with and without other windows busy; and
+// the log window given millions of lines.
 #include "benchprogram.h"
+#include "frmlog.h"
 
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
@@ -12,6 +14,7 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -101,6 +104,22 @@ BENCHMARK(BM_SequencePlaybackLateness)
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
+
+// The log window given the argument's number of messages, as a hostile
+// package's import could give it. "lines_shown" is what the window holds.
+void BM_LogWindowOfManyLines(benchmark::State& state) {
+    QStringList lines;
+    for (int64_t i = 0; i < state.range(0); ++i)
+        lines << QStringLiteral("Linha %1 da lista de teclas ignorada: o limite é de 64 teclas.").arg(i + 65);
+    int shown = 0;
+    for (auto _ : state) {
+        rimbal::TFrmLog log;
+        log.appendLines(lines);
+        shown = log.findChild<QPlainTextEdit*>(QStringLiteral("MemoLog"))->blockCount();
+    }
+    state.counters["lines_shown"] = shown;
+}
+BENCHMARK(BM_LogWindowOfManyLines)->Arg(20'000)->Arg(5'000'000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

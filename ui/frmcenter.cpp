@@ -478,7 +478,7 @@ void TFrmCenter::FormClose() {
     QString error;
     if (!m_ctx.settings.SaveConfiguration(&error))
         m_ctx.prompt.message(QStringLiteral("Erro"), error, Prompt::Icon::Error, Prompt::Ok);
-    QFile::remove(m_ctx.settings.AppDir + QStringLiteral("Temp.$$$"));
+    m_ctx.recorder.RemoveTempFile();  // the take this program made, nothing else
 }
 
 }  // namespace rimbal

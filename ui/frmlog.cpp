@@ -4,6 +4,8 @@
 
 #include "ui_FrmLog.h"
 
+#include "base/prompt.h"
+
 namespace rimbal {
 
 TFrmLog::TFrmLog(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::FrmLog>()) {
@@ -16,7 +18,9 @@ TFrmLog::TFrmLog(QWidget* parent) : QDialog(parent), m_ui(std::make_unique<Ui::F
 TFrmLog::~TFrmLog() = default;
 
 void TFrmLog::appendLines(const QStringList& lines) {
-    for (const QString& l : lines) m_ui->MemoLog->appendPlainText(l);
+    // Each line costs the memo tens of microseconds: a list of millions
+    // would hold the window for minutes.
+    for (const QString& l : ShownLogLines(lines)) m_ui->MemoLog->appendPlainText(l);
 }
 
 QString TFrmLog::text() const { return m_ui->MemoLog->toPlainText(); }

@@ -15,6 +15,7 @@ class TFrmLog : public QDialog {
 public:
     explicit TFrmLog(QWidget* parent = nullptr);
     ~TFrmLog() override;
+    // The first lines and then how many more there were (ShownLogLines).
     void appendLines(const QStringList& lines);
     QString text() const;
 

@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 
 #include <algorithm>
 #include <memory>
@@ -49,6 +50,8 @@ bool linkOnTheWay(const QString& root, const QString& relative) {
     }
     return false;
 }
+
+QString megabytes(qint64 bytes) { return QString::number((bytes + 1024 * 1024 - 1) / (1024 * 1024)); }
 
 struct ArchiveDeleter {
     void operator()(archive* a) const { archive_read_free(a); }
@@ -106,6 +109,17 @@ bool ExtractKitArchive(const QString& archivePath, const QString& stagingFolder,
             continue;
         }
         const QString cannotWrite = QStringLiteral("Não foi possível gravar o arquivo ") + QDir::toNativeSeparators(dest) + u'.';
+        // A gzip tar tells its size only entry by entry: each is checked
+        // against the free space before it is written, as a package is.
+        if (archive_entry_size_is_set(entry)) {
+            const qint64 declared = archive_entry_size(entry);
+            if (declared > limits.maxBytes - total)
+                return fail(QStringLiteral("O kit %1 descompactado passa de %2 MB.").arg(shown).arg(limits.maxBytes / (1024 * 1024)));
+            const QStorageInfo disk(root);
+            if (disk.isValid() && declared > disk.bytesAvailable())
+                return fail(QStringLiteral("O kit %1 precisa de mais %2 MB para %3 e o disco tem %4 MB livres.")
+                                .arg(shown, megabytes(declared), rel, megabytes(disk.bytesAvailable())));
+        }
         if (!QDir().mkpath(QFileInfo(dest).absolutePath())) return fail(cannotWrite);
         QFile out(dest);
         if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) return fail(cannotWrite);

@@ -4,6 +4,8 @@
 // staging folder, and the unpacked size and entry count are bounded.
 #pragma once
 
+#include "archives/ziparchive.h"
+
 #include <QString>
 
 #include <functional>
@@ -12,7 +14,7 @@ namespace rimbal {
 
 struct ArchiveLimits {
     qint64 maxBytes = qint64(2) << 30;  // all unpacked files together
-    int maxEntries = 20000;
+    int maxEntries = kMaxArchiveEntries;
 };
 
 // Unpacks archive into stagingFolder, which must exist. On failure error

@@ -220,7 +220,7 @@ bool ArchiveReader::failFromZip(int zipError, int systemError, const QString& su
     }
 }
 
-bool ArchiveReader::open(const QString& path, const QByteArray& password) {
+bool ArchiveReader::open(const QString& path, const QByteArray& password, qint64 maxEntries) {
     close();
     path_ = path;
     error_ = ArchiveError::None;
@@ -238,6 +238,10 @@ bool ArchiveReader::open(const QString& path, const QByteArray& password) {
     if (!password.isEmpty()) zip_set_default_password(za_, password.constData());
 
     const zip_int64_t n = zip_get_num_entries(za_, 0);
+    if (n > maxEntries) {
+        close();
+        return fail(ArchiveError::TooLarge, QStringLiteral("%1 tem mais de %2 entradas.").arg(path).arg(maxEntries));
+    }
     for (zip_int64_t i = 0; i < n; ++i) {
         const auto u = static_cast<zip_uint64_t>(i);
         zip_stat_t st;

@@ -18,6 +18,10 @@ namespace rimbal {
 // fixed password, so that files travel between installations.
 inline const QByteArray kArchivePassword = QByteArrayLiteral("Vazevaz Izize Vozo");
 
+// The most entries an archive from elsewhere may have: its directory is read
+// whole, and every entry becomes a file.
+inline constexpr int kMaxArchiveEntries = 20000;
+
 enum class ArchiveError {
     None,
     Open,           // the file cannot be opened (missing, no permission)
@@ -95,7 +99,9 @@ public:
     ArchiveReader(const ArchiveReader&) = delete;
     ArchiveReader& operator=(const ArchiveReader&) = delete;
 
-    bool open(const QString& path, const QByteArray& password = {});
+    // An archive of more than maxEntries entries is refused (TooLarge)
+    // before its directory is read.
+    bool open(const QString& path, const QByteArray& password = {}, qint64 maxEntries = kMaxArchiveEntries);
     void close();
 
     const QList<ArchiveEntryInfo>& entries() const { return entries_; }

@@ -97,7 +97,7 @@ BannerDownload::~BannerDownload() {
     if (isRunning()) {
         dropReply();
         if (m_temp.isOpen()) m_temp.close();
-        QFile::remove(m_cacheDir + kBannerTempName);
+        m_tempFile.remove();
     }
 }
 
@@ -154,18 +154,18 @@ void BannerDownload::listArrived() {
     m_link = entries[i].link;
     m_pictureAddress = entries[i].picture;
     if (!IsWebAddress(m_pictureAddress)) return end(false);
-    m_temp.setFileName(m_cacheDir + kBannerTempName);
-    if (!m_temp.open(QIODevice::WriteOnly | QIODevice::Truncate)) return end(false);
+    // Never through a link planted in the folder, never over a file that
+    // another user or another download has there.
+    if (!m_tempFile.create(m_cacheDir, kBannerTempName) || !m_tempFile.open(m_temp, QIODevice::ReadWrite)) return end(false);
     m_stage = Stage::Picture;
     get(QUrl(m_pictureAddress), kBannerPictureLimit);
 }
 
 void BannerDownload::pictureArrived() {
+    // Read back from the file written, whatever its name now leads to.
+    if (m_temp.error() != QFileDevice::NoError || !m_temp.flush() || !m_temp.seek(0)) return end(false);
+    const QByteArray picture = m_temp.read(kBannerPictureLimit + 1);
     m_temp.close();
-    QFile temp(m_temp.fileName());
-    if (m_temp.error() != QFileDevice::NoError || !temp.open(QIODevice::ReadOnly)) return end(false);
-    const QByteArray picture = temp.read(kBannerPictureLimit + 1);
-    temp.close();
     if (picture.size() != m_received) return end(false);
     // The whole new cache goes to a temporary file renamed over ad.dat, so it
     // is never left without its link block.
@@ -188,7 +188,7 @@ void BannerDownload::end(bool cached) {
     m_deadline.stop();
     dropReply();
     if (m_temp.isOpen()) m_temp.close();
-    if (m_stage == Stage::Picture) QFile::remove(m_cacheDir + kBannerTempName);
+    m_tempFile.remove();
     m_stage = Stage::Done;
     emit finished(cached);
 }

@@ -3,6 +3,8 @@
 // GUI thread throughout; the network work is asynchronous and never blocks.
 #pragma once
 
+#include "base/ownfile.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QList>
@@ -66,8 +68,10 @@ bool IsWebAddress(const QString& address);
 QUrl BannerListUrl(const QString& site);
 
 // One attempt to fetch the list, pick an entry, fetch its picture and replace
-// the cache in cacheDir. Failures are silent: the old cache stays and the
-// partial temp_ad.dat is deleted. Destroying the object abandons the attempt.
+// the cache in cacheDir. The picture arrives in temp_ad.dat (or a name of its
+// own beside it when something else stands there), made exclusively.
+// Failures are silent: the old cache stays and the partial file is deleted.
+// Destroying the object abandons the attempt.
 class BannerDownload : public QObject {
     Q_OBJECT
 public:
@@ -107,7 +111,8 @@ private:
     qint64 m_limit = 0;
     qint64 m_received = 0;
     QByteArray m_list;
-    QFile m_temp;
+    OwnFile m_tempFile;  // the picture's file, made by this download
+    QFile m_temp;        // open on it while the picture arrives
     QString m_link;
     QString m_pictureAddress;
 };

@@ -31,4 +31,17 @@ public:
     virtual void showLog(const QString& caption, const QStringList& lines) = 0;
 };
 
+// A log window shows at most this many messages and then one line saying how
+// many more there were: a list made from someone else's file must neither
+// freeze the window nor bury the first messages.
+inline constexpr qsizetype kLogShownLines = 300;
+
+// The lines a log window shows of a list.
+inline QStringList ShownLogLines(const QStringList& lines) {
+    if (lines.size() <= kLogShownLines + 1) return lines;
+    QStringList shown = lines.first(kLogShownLines);
+    shown << QStringLiteral("... e mais %1 mensagens.").arg(lines.size() - kLogShownLines);
+    return shown;
+}
+
 }  // namespace rimbal

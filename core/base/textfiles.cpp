@@ -76,10 +76,13 @@ QString TextLineProblem(const QString& text) {
     return QStringLiteral("contém caracteres que o texto Windows-1252 não comporta (%1)").arg(bad);
 }
 
-bool ReadTextLines(const QString& path, QStringList& lines) {
+bool ReadTextLines(const QString& path, QStringList& lines, qint64 maxBytes) {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) return false;
-    const QString text = FromWindows1252(f.readAll());
+    // The size may change while it is read: one byte past the bound tells.
+    const QByteArray bytes = maxBytes < 0 ? f.readAll() : f.read(maxBytes + 1);
+    if (maxBytes >= 0 && bytes.size() > maxBytes) return false;
+    const QString text = FromWindows1252(bytes);
     lines.clear();
     qsizetype start = 0;
     const qsizetype n = text.size();

@@ -18,8 +18,10 @@ QByteArray ToWindows1252(const QString& text);
 // reason). Empty when it can.
 QString TextLineProblem(const QString& text);
 
-// Reads the whole file into lines (CR LF, LF or CR ends). False when it cannot be read.
-bool ReadTextLines(const QString& path, QStringList& lines);
+// Reads the whole file into lines (CR LF, LF or CR ends). False when it
+// cannot be read, or when maxBytes is not negative and the file holds more
+// bytes than that (nothing past the bound is read).
+bool ReadTextLines(const QString& path, QStringList& lines, qint64 maxBytes = -1);
 
 // Writes lines, each ended by CR LF, through a temporary file renamed over the
 // target, so a failure never leaves a half-written file. On failure, error

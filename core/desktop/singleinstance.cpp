@@ -5,6 +5,7 @@
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -13,6 +14,8 @@
 #include <QtEndian>
 
 #ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -25,7 +28,51 @@ constexpr quint32 kMaxBody = 1 << 20;
 constexpr char kTaken = 'k';
 constexpr int kReadTimeoutMs = 5000;
 
+#ifdef Q_OS_UNIX
+// A folder only this user may enter: ours, and no access for anyone else.
+// A link is followed only where the user's own environment names it.
+bool isPrivateFolder(const QString& path, bool followLink) {
+    struct stat st {};
+    const QByteArray native = QFile::encodeName(path);
+    const int r = followLink ? ::stat(native.constData(), &st) : ::lstat(native.constData(), &st);
+    return r == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+}
+#endif
+
+// The peer at the other end of a connected local socket runs as this user.
+// Anyone who got a socket under the name (or reached ours) is not trusted
+// with the paths of the user's files, nor believed when it says it took them.
+bool peerIsThisUser(qintptr descriptor) {
+#if defined(Q_OS_LINUX)
+    ucred cred{};
+    socklen_t length = sizeof cred;
+    return ::getsockopt(static_cast<int>(descriptor), SOL_SOCKET, SO_PEERCRED, &cred, &length) == 0 &&
+           cred.uid == ::geteuid();
+#elif defined(Q_OS_UNIX)
+    uid_t uid = 0;
+    gid_t gid = 0;
+    return ::getpeereid(static_cast<int>(descriptor), &uid, &gid) == 0 && uid == ::geteuid();
+#else
+    Q_UNUSED(descriptor);
+    return true;  // the pipe is made for this user alone (UserAccessOption)
+#endif
+}
+
 }  // namespace
+
+QString SingleInstance::PrivateFolder() {
+#ifdef Q_OS_UNIX
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && isPrivateFolder(runtime, true)) return QDir::cleanPath(runtime);
+    // The temporary folder is everybody's: a folder of our own in it, made
+    // private, and refused when someone else made it first.
+    const QString own = QDir(QDir::tempPath()).filePath(QStringLiteral("rimbal2-%1").arg(::geteuid()));
+    ::mkdir(QFile::encodeName(own).constData(), 0700);
+    return isPrivateFolder(own, false) ? own : QString();
+#else
+    return QDir::tempPath();
+#endif
+}
 
 SingleInstance::SingleInstance(const QString& appDir, QObject* parent) : QObject(parent), m_name(ServerName(appDir)) {}
 
@@ -35,7 +82,7 @@ QString SingleInstance::ServerName(const QString& appDir) {
     QString folder = QFileInfo(appDir).canonicalFilePath();
     if (folder.isEmpty()) folder = QDir::cleanPath(QDir(appDir).absolutePath());
 #ifdef Q_OS_UNIX
-    const QString user = QString::number(::getuid());
+    const QString user = QString::number(::geteuid());
 #else
     const QString user = qEnvironmentVariable("USERNAME");
 #endif
@@ -43,10 +90,8 @@ QString SingleInstance::ServerName(const QString& appDir) {
         QCryptographicHash::hash((user + u'\n' + folder).toUtf8(), QCryptographicHash::Sha256).toHex().left(20);
     const QString name = QStringLiteral("rimbal2-") + QString::fromLatin1(hash);
 #ifdef Q_OS_UNIX
-    // The runtime folder belongs to the user alone; the temporary one is shared.
-    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-    const QString base = !runtime.isEmpty() && QFileInfo(runtime).isDir() ? runtime : QDir::tempPath();
-    return QDir(base).filePath(name);
+    const QString own = PrivateFolder();
+    return own.isEmpty() ? QString() : QDir(own).filePath(name);
 #else
     return name;
 #endif
@@ -62,6 +107,12 @@ QByteArray SingleInstance::Message(const QStringList& files) {
 }
 
 SingleInstance::Role SingleInstance::start(const QStringList& files, int answerTimeoutMs) {
+    if (m_name.isEmpty()) {
+        // Nowhere private to meet: this start runs alone rather than meet in the open.
+        qWarning("rimbal2: no private folder for the running program's socket (XDG_RUNTIME_DIR, %s)",
+                 qPrintable(QDir::tempPath()));
+        return Role::Alone;
+    }
     // Two starts at the same moment must not both decide to run: the look
     // and the listen happen under a lock (one whose holder died is taken over).
     QLockFile lock(m_name + QStringLiteral(".lock"));
@@ -77,8 +128,12 @@ SingleInstance::Role SingleInstance::start(const QStringList& files, int answerT
 SingleInstance::Role SingleInstance::handOver(const QStringList& files, int answerTimeoutMs, bool& running) {
     QLocalSocket socket;
     socket.connectToServer(m_name);
-    running = socket.waitForConnected(1000);
-    if (!running) return Role::Alone;
+    running = socket.waitForConnected(1000) && peerIsThisUser(socket.socketDescriptor());
+    if (!running) {
+        // Another user's socket gets nothing; listening replaces it.
+        socket.abort();
+        return Role::Alone;
+    }
     const QByteArray message = Message(files);
     socket.write(message);
     const QDeadlineTimer deadline(answerTimeoutMs);
@@ -104,6 +159,11 @@ bool SingleInstance::listen() {
 
 void SingleInstance::connection() {
     while (QLocalSocket* socket = m_server->nextPendingConnection()) {
+        if (!peerIsThisUser(socket->socketDescriptor())) {
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
         socket->setReadBufferSize(kHeader + kMaxBody);
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { read(socket); });

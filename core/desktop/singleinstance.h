@@ -24,14 +24,21 @@ public:
     explicit SingleInstance(const QString& appDir, QObject* parent = nullptr);
     ~SingleInstance() override;
 
-    // Where the running program listens: a socket in the user's runtime
-    // folder (or the temporary folder) named after the user and appDir.
+    // Where the running program listens: a socket in the user's private
+    // folder named after the user and appDir; empty when there is no such
+    // folder (start() then runs alone).
     static QString ServerName(const QString& appDir);
+    // The user's runtime folder (XDG_RUNTIME_DIR) when it is private, or
+    // rimbal2-<uid> in the temporary folder, made 0700 and refused when it is
+    // not the user's alone (another user made it first). Empty when neither.
+    static QString PrivateFolder();
     QString serverName() const { return m_name; }
 
     // Hands files (absolute paths; none just asks for the window) to a
     // running program, or becomes the one that runs. A socket left by a
-    // crashed program is replaced.
+    // crashed program is replaced. Both ends check that the other runs as
+    // the same user: another user's program is neither given the files nor
+    // heard.
     Role start(const QStringList& files, int answerTimeoutMs = 5000);
 
     // What a start sends: a tag, the length and the paths, NUL-separated.

@@ -2,6 +2,7 @@
 // down, the preview record, and the Keys.txt format in both directions.
 #include "kit/soundcore.h"
 
+#include "kit/packagefiles.h"
 #include "base/textfiles.h"
 #include "base/textroutines.h"
 
@@ -36,8 +37,15 @@ bool SoundCore::LoadKeyLines() {
     KeyLines.clear();
     if (settings_.PackName.isEmpty()) return true;
     const QString file = KeysFile();
-    if (!QFileInfo(file).isFile() || !ReadTextLines(file, KeyLines)) {
+    if (!QFileInfo(file).isFile()) {
         ErrorLog.append(QStringLiteral("Arquivo de teclas não encontrado: ") + file);
+        return false;
+    }
+    // Under the package bound, so a key list of millions of lines costs
+    // neither the memory nor the minutes at every start.
+    QString error;
+    if (!ReadPackageText(file, KeyLines, &error)) {
+        ErrorLog.append(error);
         return false;
     }
     return true;
@@ -176,17 +184,23 @@ void SoundCore::CreateSounds(bool withRecordBuffer) {
                                                rb::DSP_RESAMPLER_LINEAR));
     LogResult(rb::System_Init(SoundSystem, rb::kMaxChannels, rb::INIT_NORMAL, nullptr));
 
-    for (int i = 0; i < KeyLines.size(); ++i) {
-        if (i >= kMaxKeys) {
-            // Kept in the list, so a rewrite of Keys.txt loses nothing.
-            ErrorLog.append(QStringLiteral("Linha %1 da lista de teclas ignorada: o limite é de %2 teclas.")
-                                .arg(i + 1)
-                                .arg(kMaxKeys));
-            continue;
-        }
+    const int lines = static_cast<int>(std::min<qsizetype>(KeyLines.size(), kMaxKeys));
+    for (int i = 0; i < lines; ++i) {
         parseLine(i, KeyLines[i]);
-        if (OnSoundCreated) OnSoundCreated(i + 1, static_cast<int>(KeyLines.size()));
+        if (OnSoundCreated) OnSoundCreated(i + 1, lines);
     }
+    // The rest stays in the list, so a rewrite of Keys.txt loses nothing;
+    // one line says so, however many there are.
+    if (KeyLines.size() == kMaxKeys + 1)
+        ErrorLog.append(QStringLiteral("Linha %1 da lista de teclas ignorada: o limite é de %2 teclas.")
+                            .arg(kMaxKeys + 1)
+                            .arg(kMaxKeys));
+    else if (KeyLines.size() > kMaxKeys + 1)
+        ErrorLog.append(QStringLiteral("Linhas %1 a %2 da lista de teclas ignoradas (%3 linhas): o limite é de %4 teclas.")
+                            .arg(kMaxKeys + 1)
+                            .arg(KeyLines.size())
+                            .arg(KeyLines.size() - kMaxKeys)
+                            .arg(kMaxKeys));
 
     if (withRecordBuffer) {
         int rate = settings_.OutputRate;

@@ -2,6 +2,7 @@
 // velocity curve.
 #include "kit/midimap.h"
 
+#include "kit/packagefiles.h"
 #include "base/textfiles.h"
 #include "base/textroutines.h"
 
@@ -10,8 +11,6 @@
 namespace rimbal {
 namespace {
 
-// A map is a few hundred bytes; anything much larger is not one.
-constexpr qint64 kMaxMapBytes = 64 * 1024;
 // A broken file reports this many lines, then a count of the rest.
 constexpr int kMaxReported = 20;
 
@@ -52,7 +51,7 @@ void MidiMap::LoadForPackage(const QString& folder, QStringList& errors) {
     const QFileInfo info(file);
     if (!info.exists()) return;
     QStringList lines;
-    if (!info.isFile() || info.size() > kMaxMapBytes || !ReadTextLines(file, lines)) {
+    if (!ReadPackageText(file, lines)) {
         errors.append(QStringLiteral("Mapa MIDI não pôde ser lido, o mapa padrão será usado: ") + file);
         return;
     }

@@ -20,8 +20,21 @@ namespace {
 
 constexpr int kMaxLines = 64;
 constexpr qint64 kMaxXmlBytes = 16 * 1024 * 1024;
+// Real kits have a few dozen instruments and texts of a few KB; more is
+// only there to keep the program busy.
+constexpr int kMaxInstruments = 1024;
+constexpr qsizetype kMaxXmlText = 64 * 1024;
 
-QString text(QXmlStreamReader& x) { return x.readElementText(QXmlStreamReader::SkipChildElements).trimmed(); }
+// The text of an element; a text past the bound stops the reader with an
+// error, as a damaged file does.
+QString text(QXmlStreamReader& x) {
+    QString t = x.readElementText(QXmlStreamReader::SkipChildElements);
+    if (t.size() > kMaxXmlText) {
+        x.raiseError(QStringLiteral("texto longo demais"));
+        return {};
+    }
+    return t.trimmed();
+}
 
 double number(const QString& t, double fallback) {
     bool ok = false;
@@ -222,7 +235,13 @@ bool ReadHydrogenKit(const QString& path, HydrogenKit& kit, QString* error) {
     HydrogenKit read;
     read.folder = QFileInfo(file).absolutePath() + u'/';
     QXmlStreamReader x(&f);
-    if (!x.readNextStartElement() || x.name() != u"drumkit_info") {
+    // Kits never declare a DTD; one is refused before any entity it
+    // declares is used (a 300 KB file can expand to gigabytes).
+    while (!x.atEnd() && !x.hasError() && x.readNext() != QXmlStreamReader::StartElement)
+        if (x.tokenType() == QXmlStreamReader::DTD || x.tokenType() == QXmlStreamReader::EntityReference)
+            return fail(QStringLiteral("O arquivo %1 declara entidades (DTD), o que um kit do Hydrogen não faz.")
+                            .arg(QDir::toNativeSeparators(file)));
+    if (x.tokenType() != QXmlStreamReader::StartElement || x.name() != u"drumkit_info") {
         if (x.hasError()) return fail(QStringLiteral("O arquivo %1 está danificado (linha %2).").arg(QDir::toNativeSeparators(file)).arg(x.lineNumber()));
         return fail(QStringLiteral("O arquivo ") + QDir::toNativeSeparators(file) + QStringLiteral(" não é um kit do Hydrogen."));
     }
@@ -234,8 +253,9 @@ bool ReadHydrogenKit(const QString& path, HydrogenKit& kit, QString* error) {
         else if (n == u"license") read.license = text(x);
         else if (n == u"instrumentList") {
             while (x.readNextStartElement()) {
-                if (x.name() == u"instrument") read.instruments.append(readInstrument(x));
-                else x.skipCurrentElement();
+                if (x.name() != u"instrument") x.skipCurrentElement();
+                else if (read.instruments.size() < kMaxInstruments) read.instruments.append(readInstrument(x));
+                else return fail(QStringLiteral("O kit %1 tem mais de %2 instrumentos.").arg(QDir::toNativeSeparators(file)).arg(kMaxInstruments));
             }
         } else {
             x.skipCurrentElement();
@@ -243,6 +263,10 @@ bool ReadHydrogenKit(const QString& path, HydrogenKit& kit, QString* error) {
     }
     // Anything after the root must still be well formed.
     while (!x.atEnd() && !x.hasError()) x.readNext();
+    if (x.error() == QXmlStreamReader::CustomError)
+        return fail(QStringLiteral("O arquivo %1 tem um texto longo demais para um kit (linha %2).")
+                        .arg(QDir::toNativeSeparators(file))
+                        .arg(x.lineNumber()));
     if (x.hasError()) return fail(QStringLiteral("O arquivo %1 está danificado (linha %2).").arg(QDir::toNativeSeparators(file)).arg(x.lineNumber()));
     kit = std::move(read);
     return true;
@@ -278,14 +302,80 @@ DrumRole RoleOfInstrument(const QString& name) {
     return DrumRole::None;
 }
 
+namespace {
+
+bool isWordChar(QChar c) { return c == u'_' || (c.unicode() < 0x80 && c.isLetterOrNumber()); }
+bool isBlank(QChar c) { return c == u' ' || (c.unicode() >= 0x09 && c.unicode() <= 0x0D); }
+
+// Drops every <head ...>...</head> (style, script alike) up to the first
+// closing tag of its name. One pass: once a closing tag of a name is known
+// to be missing after some point, it is not looked for again, so a text of
+// unclosed tags costs no more than a short one per character.
+QString withoutHiddenBlocks(const QString& t) {
+    static const QString names[] = {QStringLiteral("head"), QStringLiteral("style"), QStringLiteral("script")};
+    qsizetype missingFrom[] = {-1, -1, -1};
+    QString out;
+    out.reserve(t.size());
+    for (qsizetype i = 0; i < t.size();) {
+        qsizetype end = -1;
+        for (int k = 0; k < 3 && end < 0 && t[i] == u'<'; ++k) {
+            const QString& name = names[k];
+            const qsizetype after = i + 1 + name.size();
+            if (QStringView(t).mid(i + 1, name.size()).compare(name, Qt::CaseInsensitive) != 0 ||
+                (after < t.size() && isWordChar(t[after])))
+                continue;
+            if (missingFrom[k] >= 0 && after >= missingFrom[k]) continue;
+            for (qsizetype from = after;;) {
+                const qsizetype close = t.indexOf(QStringLiteral("</") + name, from, Qt::CaseInsensitive);
+                if (close < 0) {
+                    missingFrom[k] = after;
+                    break;
+                }
+                qsizetype j = close + 2 + name.size();
+                while (j < t.size() && isBlank(t[j])) ++j;
+                if (j < t.size() && t[j] == u'>') {
+                    end = j + 1;
+                    break;
+                }
+                from = close + 1;
+            }
+        }
+        if (end >= 0) {
+            i = end;
+        } else {
+            out += t[i];
+            ++i;
+        }
+    }
+    return out;
+}
+
+// Every tag becomes a blank; a "<" without a ">" after it stays.
+QString withoutTags(const QString& t) {
+    QString out;
+    out.reserve(t.size());
+    for (qsizetype i = 0; i < t.size();) {
+        const qsizetype close = t[i] == u'<' ? t.indexOf(u'>', i + 1) : -1;
+        if (t[i] == u'<' && close < 0) {
+            out += QStringView(t).mid(i);  // no ">" further on: no tag either
+            break;
+        }
+        if (close >= 0) {
+            out += u' ';
+            i = close + 1;
+        } else {
+            out += t[i];
+            ++i;
+        }
+    }
+    return out;
+}
+
+}  // namespace
+
 QString PlainTextLine(const QString& text) {
-    QString t = text;
-    static const QRegularExpression hidden(QStringLiteral("<(head|style|script)\\b.*?</\\1\\s*>"),
-                                           QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression tag(QStringLiteral("<[^>]*>"));
     static const QRegularExpression numeric(QStringLiteral("&#(x?)([0-9a-fA-F]{1,6});"));
-    t.remove(hidden);
-    t.replace(tag, QStringLiteral(" "));
+    const QString t = withoutTags(withoutHiddenBlocks(text));
     QString out;
     qsizetype last = 0;
     for (auto it = numeric.globalMatch(t); it.hasNext();) {

@@ -6,6 +6,7 @@
 
 #include "packages/hydrogen.h"
 #include "archives/kitarchive.h"
+#include "base/prompt.h"
 #include "settings/settings.h"
 #include "kit/soundcore.h"
 #include "base/textfiles.h"
@@ -143,6 +144,11 @@ KitImport Packages::ImportHydrogenKit(const QString& path) {
     }
     if (!refused.isEmpty()) plan = PlanHydrogenKit(kit, refused);
     out.notImported = plan.notPlaced;
+    if (out.notImported.size() > kLogShownLines + 1) {
+        const qsizetype more = out.notImported.size() - kLogShownLines;
+        out.notImported.resize(kLogShownLines);
+        out.notImported << QStringLiteral("... e mais %1 instrumentos não importados.").arg(more);
+    }
     if (plan.keys.isEmpty())
         return fail(QStringLiteral("Nenhum instrumento do kit \"%1\" pôde ser importado.").arg(plan.name));
 

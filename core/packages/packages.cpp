@@ -3,6 +3,7 @@
 #include "packages/packages.h"
 
 #include "archives/ziparchive.h"
+#include "kit/packagefiles.h"
 #include "settings/inifile.h"
 #include "base/prompt.h"
 #include "settings/settings.h"
@@ -28,14 +29,10 @@ const QString kKeys = QStringLiteral("Keys.txt");
 const QString kInfo = QStringLiteral("Info.txt");
 const QString kMidi = QStringLiteral("Midi.txt");
 constexpr qint64 kMaxUnpacked = 2LL * 1024 * 1024 * 1024;
+// A package is a few dozen files; a kit archive is bounded alike.
+constexpr int kMaxPackageEntries = kMaxArchiveEntries;
 
 void pump() { QCoreApplication::processEvents(); }
-
-// The sound file of a key line is the text after its last "*".
-QString fileReference(const QString& line) {
-    const qsizetype star = line.lastIndexOf(u'*');
-    return star < 0 ? line : line.mid(star + 1);
-}
 
 QString linePrefix(const QString& line) { return line.left(line.lastIndexOf(u'*') + 1); }
 
@@ -106,7 +103,7 @@ bool Packages::IsValidPackageName(const QString& name) {
 
 PackageInfo Packages::ReadInfo(const QString& name) const {
     IniFile ini;
-    ini.load(folderOf(name) + kInfo);
+    ini.load(folderOf(name) + kInfo, kMaxPackageText);
     const QString section = QStringLiteral("Info");
     const auto get = [&](const char* key) { return ini.value(section, QString::fromLatin1(key)).value_or(QString()); };
     return {get("Name"), get("Author"), get("Contact"), get("Version"), get("Comment")};
@@ -114,8 +111,7 @@ PackageInfo Packages::ReadInfo(const QString& name) const {
 
 int Packages::CountKeyLines(const QString& name) const {
     QStringList lines;
-    const QString file = folderOf(name) + kKeys;
-    if (!QFileInfo(file).isFile() || !ReadTextLines(file, lines)) return -1;
+    if (!ReadPackageText(folderOf(name) + kKeys, lines)) return -1;
     return static_cast<int>(lines.size());
 }
 
@@ -130,19 +126,23 @@ bool Packages::DeletePackage(const QString& name, QStringList* remaining) {
     const QString folder = folderOf(name);
     const QString canonical = QFileInfo(folder).canonicalFilePath();
     QStringList lines;
-    if (QFileInfo(folder + kKeys).isFile() && ReadTextLines(folder + kKeys, lines)) {
-        for (const QString& line : lines) {
-            const QString ref = fileReference(line);
+    // A key list past the bound is not read: its files stay, and are listed
+    // as what remains, but the folder stops being a package all the same.
+    if (ReadPackageText(folder + kKeys, lines)) {
+        for (qsizetype i = 0; i < lines.size(); ++i) {
+            const QString ref = KeyLineSample(lines[i]);
             if (!ref.isEmpty() && !HasDrive(ref)) {
                 // "..\..\x.wav" or a link leading out names a file that is not the package's.
                 const QString file = JoinRelative(folder, ref);
                 const QFileInfo fi(file);
                 if (fi.isFile() && liesInside(fi.canonicalFilePath(), canonical)) QFile::remove(file);
+                pump();
+            } else if (i % 1024 == 0) {
+                pump();
             }
-            pump();
         }
-        QFile::remove(folder + kKeys);
     }
+    QFile::remove(folder + kKeys);
     QFile::remove(folder + kInfo);
     QFile::remove(folder + kMidi);  // the package's own, as Info.txt
     QDir().rmdir(folder);
@@ -236,7 +236,7 @@ bool Packages::ExportPackage(const QString& archivePath, const PackageInfo& info
     QStringList paths, identities;
     QList<int> fileOfLine;
     for (const QString& line : core_.KeyLines) {
-        const QString ref = fileReference(line);
+        const QString ref = KeyLineSample(line);
         const QString path = HasDrive(ref) ? ref : JoinRelative(folder, ref);
         const QFileInfo fi(path);
         if (ref.isEmpty() || !fi.isFile()) return fail(QStringLiteral("Arquivo não existe: ") + path);
@@ -306,7 +306,7 @@ bool Packages::importStaged(const QString& archivePath, const QString& staging, 
     };
     report(QStringLiteral("Importando pacote..."), 0);
     ArchiveReader reader;
-    if (!reader.open(archivePath, kArchivePassword)) return unreadable(reader.errorText());
+    if (!reader.open(archivePath, kArchivePassword, kMaxPackageEntries)) return unreadable(reader.errorText());
     const QList<ArchiveEntryInfo>& entries = reader.entries();
     if (entries.isEmpty()) {
         errors << QStringLiteral("Nenhum arquivo encontrado dentro do pacote.");
@@ -320,6 +320,9 @@ bool Packages::importStaged(const QString& archivePath, const QString& staging, 
         }
         if (e.size > kMaxUnpacked || (total += e.size) > kMaxUnpacked)
             return unreadable(QStringLiteral("O pacote ocupa mais de 2 GiB quando descompactado."));
+        // Its text files are read whole: bounded before a byte is unpacked.
+        if (IsPackageTextFile(e.name) && e.size > kMaxPackageText)
+            return unreadable(QStringLiteral("O arquivo %1 do pacote passa de %2 KB.").arg(e.name).arg(kMaxPackageText / 1024));
     }
     const QStorageInfo disk(staging);
     if (disk.isValid() && total > disk.bytesAvailable())
@@ -354,7 +357,7 @@ bool Packages::importStaged(const QString& archivePath, const QString& staging, 
     }
 
     QStringList info;
-    if (!QFileInfo(staging + kInfo).isFile() || !ReadTextLines(staging + kInfo, info)) {
+    if (!ReadPackageText(staging + kInfo, info)) {
         errors << QStringLiteral("Não foi encontrado arquivo de informações.");
         return false;
     }
@@ -384,8 +387,18 @@ bool Packages::importStaged(const QString& archivePath, const QString& staging, 
         errors << QStringLiteral("Não foi encontrado arquivo de teclas.");
         return false;
     }
+    // Its keys may play only what it brought: a line naming "../x.wav" or
+    // "/home/..." would play that file and pack it into a later export.
+    QStringList dropped;
+    const QStringList packaged = QDir(staging).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+    if (!KeepPackagedSamples(staging + kKeys, [](const QString& line) { return QStringList{KeyLineSample(line)}; },
+                             packaged, dropped)) {
+        errors << dropped;
+        return false;
+    }
 
     if (!chooseImportName(name, errors) || !placeStaged(staging, name, errors)) return false;
+    errors << dropped;
     useImported(name);
     return true;
 }
@@ -471,9 +484,11 @@ QString Packages::NextImportName() const {
 }
 
 bool Packages::ImportFirstVersionKeys(const QString& file, QStringList& errors) {
+    // It becomes a package's key list: the same bound.
     QStringList old;
-    if (!QFileInfo(file).isFile() || !ReadTextLines(file, old)) {
-        errors << QStringLiteral("Não foi possível ler o arquivo ") + file;
+    QString readError;
+    if (!ReadPackageText(file, old, &readError)) {
+        errors << readError;
         return false;
     }
     const QString name = NextImportName();
@@ -482,6 +497,12 @@ bool Packages::ImportFirstVersionKeys(const QString& file, QStringList& errors) 
     fields += QStringLiteral("1,00*");
     for (int i = 0; i < kEffects; ++i) fields += QStringLiteral("0*");
 
+    // A line may be reported for each of a million lines: the log window
+    // gets the first ones and their count.
+    qsizetype refused = 0;
+    const auto refuse = [&](const QString& text) {
+        if (++refused <= kLogShownLines) errors << text;
+    };
     QStringList lines;
     for (const QString& line : old) {
         const qsizetype semi = line.indexOf(u';');
@@ -489,7 +510,7 @@ bool Packages::ImportFirstVersionKeys(const QString& file, QStringList& errors) 
         const QString path = semi < 0 ? QString() : line.mid(semi + 1);
         int code = 0;
         if (!ToInteger(key, code)) {
-            errors << QStringLiteral("Erro: ") + key + QStringLiteral(" não é um valor de tecla válido.");
+            refuse(QStringLiteral("Erro: ") + key + QStringLiteral(" não é um valor de tecla válido."));
             continue;
         }
         // Checked against the current folder, and written as the absolute
@@ -497,12 +518,13 @@ bool Packages::ImportFirstVersionKeys(const QString& file, QStringList& errors) 
         QFileInfo fi(path);
         if (!path.isEmpty() && !fi.isFile() && !HasDrive(path)) fi = QFileInfo(QString(path).replace(u'\\', u'/'));
         if (path.isEmpty() || !fi.isFile()) {
-            errors << QStringLiteral("Arquivo não existe: ") + path;
+            refuse(QStringLiteral("Arquivo não existe: ") + path);
             continue;
         }
         const QString checked = fi.isAbsolute() ? path : QDir::cleanPath(fi.absoluteFilePath());
         lines << QString::number(code) + u'*' + fields + checked;
     }
+    if (refused > kLogShownLines) errors << QStringLiteral("... e mais %1 linhas ignoradas.").arg(refused - kLogShownLines);
 
     const QString folder = folderOf(name);
     const bool existed = QFileInfo::exists(folder);

@@ -41,7 +41,14 @@ Recorder::~Recorder() {
     finishFile();
 }
 
-QString Recorder::TempPath() const { return m_core.settings().AppDir + kTempName; }
+QString Recorder::TempPath() const { return m_temp.isValid() ? m_temp.path() : m_core.settings().AppDir + kTempName; }
+
+void Recorder::RemoveTempFile() {
+    if (SoundRecording) return;
+    m_temp.remove();
+    // What a run that crashed left; a take another program holds is not that.
+    OwnFile::RemoveLeftover(m_core.settings().AppDir, kTempName);
+}
 
 Recorder::Format Recorder::ringFormat() const {
     int type = 0, format = 0;
@@ -76,21 +83,24 @@ bool Recorder::Start() {
         error(text);
         return false;
     };
-    RecordFile.setFileName(TempPath());
+    QString cause;
     if (RecordingCleared) {
-        if (!RecordFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
-            return refuse(QStringLiteral("Não foi possível criar o arquivo temporário da gravação %1 (%2).")
-                              .arg(RecordFile.fileName(), RecordFile.errorString()));
+        // A new file every take, made so that nothing planted in the folder
+        // is written through, and nobody else's take is overwritten.
+        m_temp.remove();
+        if (!m_temp.create(m_core.settings().AppDir, kTempName, &cause) ||
+            !m_temp.open(RecordFile, QIODevice::ReadWrite | QIODevice::Unbuffered, &cause))
+            return refuse(QStringLiteral("Não foi possível criar o arquivo temporário da gravação %1 (%2).").arg(TempPath(), cause));
         m_take = now;
         m_dataBytes = 0;
         m_lostFrames = 0;
         if (!WriteWavHeader(RecordFile, m_core.RecordSound, 0))
             return refuse(QStringLiteral("Não foi possível gravar o arquivo temporário da gravação %1 (%2).")
-                              .arg(RecordFile.fileName(), RecordFile.errorString()));
+                              .arg(TempPath(), RecordFile.errorString()));
     } else {
-        if (!RecordFile.open(QIODevice::ReadWrite | QIODevice::ExistingOnly | QIODevice::Unbuffered))
-            return refuse(QStringLiteral("Não foi possível abrir o arquivo temporário da gravação %1 (%2).")
-                              .arg(RecordFile.fileName(), RecordFile.errorString()));
+        // Only the file this take was written to, where it was left.
+        if (!m_temp.open(RecordFile, QIODevice::ReadWrite | QIODevice::Unbuffered, &cause))
+            return refuse(QStringLiteral("Não foi possível abrir o arquivo temporário da gravação %1 (%2).").arg(TempPath(), cause));
         // A take is one rate: audio at another one would play at the wrong pitch.
         if (!(now == m_take))
             return refuse(QStringLiteral("A gravação guardada está em %1 Hz e o som agora seria gravado em %2 Hz. "
@@ -106,7 +116,7 @@ bool Recorder::Start() {
             !WriteWavHeader(RecordFile, m_take.channels, m_take.rate, m_take.bits, static_cast<std::uint32_t>(m_dataBytes)) ||
             !RecordFile.seek(end))
             return refuse(QStringLiteral("Não foi possível gravar o arquivo temporário da gravação %1 (%2).")
-                              .arg(RecordFile.fileName(), RecordFile.errorString()));
+                              .arg(TempPath(), RecordFile.errorString()));
     }
     RecordLength = 0;
     m_core.CheckResult(rb::Sound_GetLength(m_core.RecordSound, &RecordLength, rb::TIMEUNIT_PCM));
@@ -219,7 +229,7 @@ void Recorder::endTake(const QString& problem, bool isError) {
     QString message = problem;
     if (!finishFile() && message.isEmpty())
         message = QStringLiteral("Não foi possível completar o arquivo temporário da gravação %1 (%2).")
-                      .arg(RecordFile.fileName(), m_writeError);
+                      .arg(TempPath(), m_writeError);
     if (!m_gaps.isEmpty()) {
         m_core.ErrorLog.append(m_gaps);
         m_gaps.clear();
@@ -232,7 +242,7 @@ void Recorder::endTake(const QString& problem, bool isError) {
 
 QString Recorder::writeProblem() const {
     return QStringLiteral("Não foi possível gravar no arquivo temporário da gravação %1 (%2). A gravação foi parada.")
-        .arg(RecordFile.fileName(), m_writeError);
+        .arg(TempPath(), m_writeError);
 }
 
 bool Recorder::Tick() {
@@ -316,14 +326,17 @@ bool Recorder::Save(const QString& path, QString& error) {
     if (SoundRecording) return fail(QStringLiteral("a gravação ainda está em andamento"));
     if (QFileInfo(path).absoluteFilePath() == QFileInfo(temp).absoluteFilePath())
         return fail(QStringLiteral("é o arquivo temporário da gravação"));
+    // Only the take this recorder wrote is moved, never what took its place.
+    if (!m_temp.isIntact()) return fail(QStringLiteral("o arquivo temporário da gravação não existe mais"));
     std::error_code ec;
     std::filesystem::rename(QFile::encodeName(temp).toStdString(), QFile::encodeName(path).toStdString(), ec);
     if (ec == std::errc::cross_device_link) {
         // Another file system: a copy that replaces the target only when
         // complete, and the temporary file goes only after that.
-        QFile in(temp);
+        QFile in;
         QSaveFile out(path);
-        if (!in.open(QIODevice::ReadOnly)) return fail(in.errorString());
+        QString cause;
+        if (!m_temp.open(in, QIODevice::ReadOnly, &cause)) return fail(cause);
         if (!out.open(QIODevice::WriteOnly)) return fail(out.errorString());
         while (!in.atEnd()) {
             const QByteArray chunk = in.read(1 << 20);
@@ -332,10 +345,11 @@ bool Recorder::Save(const QString& path, QString& error) {
         }
         if (!CommitSaveFile(out)) return fail(out.errorString());
         in.close();
-        QFile::remove(temp);
+        m_temp.remove();
     } else if (ec) {
         return fail(QString::fromLocal8Bit(ec.message()));
     }
+    m_temp.release();  // the user's file now
     RecordingCleared = true;
     return true;
 }

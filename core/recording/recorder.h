@@ -4,6 +4,7 @@
 // Qt Core only. GUI thread.
 #pragma once
 
+#include "base/ownfile.h"
 #include "rbcore.h"
 #include "recording/wav.h"
 
@@ -45,7 +46,13 @@ public:
     // The largest data size of a take; the WAV header cannot describe more.
     std::uint32_t MaxDataSize = kWavMaxDataSize / 4 * 4;
 
+    // Where the take lies: Temp.$$$ in the application folder, or a name
+    // of its own beside it when something else stood there (another user's
+    // file, a link, a take another copy of the program holds).
     QString TempPath() const;
+    // Removes the take's file if this recorder made it and it is still
+    // there, and a Temp.$$$ that an earlier run left; nothing else.
+    void RemoveTempFile();
 
     // ---- commands ----
     // Starts the engine recording (from the device, or from the output mix
@@ -108,6 +115,7 @@ private:
 
     SoundCore& m_core;
     Prompt& m_prompt;
+    OwnFile m_temp;  // the take's file, once made
     Format m_take;                  // of the held take
     std::uint32_t m_frameBytes = 4;
     std::uint64_t m_copied = 0;     // frames taken from the engine since the start

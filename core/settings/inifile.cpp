@@ -5,9 +5,9 @@
 
 namespace rimbal {
 
-void IniFile::load(const QString& path) {
+void IniFile::load(const QString& path, qint64 maxBytes) {
     lines_.clear();
-    ReadTextLines(path, lines_);
+    if (!ReadTextLines(path, lines_, maxBytes)) lines_.clear();
 }
 
 qsizetype IniFile::sectionLine(const QString& section) const {

@@ -13,8 +13,9 @@ namespace rimbal {
 
 class IniFile {
 public:
-    // Reads path if it exists; a missing file is an empty one.
-    void load(const QString& path);
+    // Reads path if it exists; a missing file is an empty one, and so is one
+    // of more than maxBytes when that is not negative.
+    void load(const QString& path, qint64 maxBytes = -1);
     std::optional<QString> value(const QString& section, const QString& key) const;
     void setValue(const QString& section, const QString& key, const QString& value);
     // value as it must be written to be read back whole: in quotation marks

@@ -1,4 +1,5 @@
-// The picture button, the key translation and Qt's own texts.
+// The picture button, the key translation, Qt's own texts and the log window.
+#include "frmlog.h"
 #include "qtprompt.h"
 #include "rimbalbtn.h"
 #include "vkeys.h"
@@ -12,6 +13,8 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
+#include <QPlainTextEdit>
+#include <QTextBlock>
 #include <QPushButton>
 #include <QTimer>
 #include <QTranslator>
@@ -19,6 +22,22 @@
 using namespace rimbal;
 
 namespace {
+
+// Given a hundred thousand messages (a hostile package's list), the log
+// window holds the first three hundred and one line with how many more.
+TEST(LogWindow, ShowsTheFirstMessagesAndHowManyMoreThereWere) {
+    QStringList lines;
+    for (int i = 0; i < 100'000; ++i) lines << QStringLiteral("Linha %1").arg(i + 1);
+    TFrmLog log;
+    log.appendLines(lines);
+    const auto* memo = log.findChild<QPlainTextEdit*>("MemoLog");
+    ASSERT_EQ(memo->blockCount(), 301);
+    EXPECT_EQ(memo->document()->findBlockByNumber(299).text(), "Linha 300");
+    EXPECT_EQ(memo->document()->lastBlock().text(), "... e mais 99700 mensagens.");
+    TFrmLog few;
+    few.appendLines(lines.first(301));
+    EXPECT_EQ(few.text(), lines.first(301).join('\n')) << "a list that fits is shown whole";
+}
 
 TEST(PictureButton, SwapsPicturesOnlyWhenEnabledChanges) {
     TRimbalBtn b;

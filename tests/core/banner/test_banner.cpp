@@ -274,6 +274,37 @@ TEST_F(BannerNet, ACacheThatCannotBeReplacedLeavesTheOldOne) {
     EXPECT_FALSE(tempExists());
 }
 
+// The program folder may be shared: a link planted at temp_ad.dat is not
+// written through, and a temp_ad.dat another download holds is neither
+// overwritten nor removed, not even by a download abandoned half-way.
+TEST_F(BannerNet, WhatStandsAtTheTemporaryNameIsLeftAlone) {
+    http.answer(kList, line("/p.gif", "https://new.example/"));
+    http.answer("/p.gif", "GIF89a-novo");
+    writeAll(dir + "alheio.txt", "de outro");
+    ASSERT_TRUE(QFile::link(dir + "alheio.txt", dir + "temp_ad.dat"));
+    EXPECT_EQ(run(), true);
+    EXPECT_TRUE(readAll(dir + "ad.dat").startsWith("GIF89a-novo"));
+    EXPECT_EQ(readAll(dir + "alheio.txt"), "de outro");
+    EXPECT_TRUE(QFileInfo(dir + "temp_ad.dat").isSymLink());
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList({"ad.dat", "alheio.txt", "temp_ad.dat"}));
+
+    ASSERT_TRUE(QFile::remove(dir + "temp_ad.dat"));
+    OwnFile other;
+    ASSERT_TRUE(other.create(dir, "temp_ad.dat"));
+    {
+        QFile f;
+        ASSERT_TRUE(other.open(f, QIODevice::WriteOnly));
+        f.write("outra");
+    }
+    EXPECT_EQ(run(), true);
+    http.route(kList, {200, "", LocalHttp::Mode::Silent});
+    {
+        BannerDownload abandoned(dir);
+        ASSERT_TRUE(abandoned.start(BannerListUrl(http.site())));
+    }
+    EXPECT_EQ(readAll(dir + "temp_ad.dat"), "outra");
+    EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::System), QStringList({"ad.dat", "alheio.txt", "temp_ad.dat"}));
+}
 
 TEST_F(BannerNet, ADiskThatFillsUpLeavesTheOldCache) {
     http.answer(kList, line("/p.gif", "https://new.example/"));

@@ -15,11 +15,15 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <functional>
 #include <vector>
 
 using namespace rimbal;
@@ -198,6 +202,152 @@ TEST_F(SingleInstanceTest, AProgramThatTakesNothingIsNotStartedOver) {
     EXPECT_LT(clock.elapsed(), 2000);
     thread.quit();
     thread.wait();
+}
+
+// An environment variable set for the life of a scope.
+class EnvGuard {
+public:
+    EnvGuard(const char* name, const QString& value) : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name)) {
+        qputenv(name, value.toLocal8Bit());
+    }
+    ~EnvGuard() {
+        if (had_) qputenv(name_, old_);
+        else qunsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    bool had_;
+    QByteArray old_;
+};
+
+// Without a private runtime folder the socket goes into a folder of the
+// user's own in the temporary folder, made 0700; one that someone else made
+// first, or that others may enter, is refused and the program runs alone
+// rather than meet in the open.
+TEST_F(SingleInstanceTest, TheSocketLivesInAFolderOfTheUsersOwn) {
+    const QString open = dir.path() + "/aberta", tmp = dir.path() + "/tmp";
+    QDir().mkpath(open);
+    QDir().mkpath(tmp);
+    ASSERT_EQ(::chmod(QFile::encodeName(open).constData(), 0777), 0);
+    const EnvGuard runtime("XDG_RUNTIME_DIR", open);
+    const EnvGuard temp("TMPDIR", tmp);
+    const QString own = tmp + "/rimbal2-" + QString::number(::geteuid());
+    EXPECT_EQ(QFileInfo(SingleInstance::ServerName(app)).absolutePath(), own);
+    struct stat st {};
+    ASSERT_EQ(::lstat(QFile::encodeName(own).constData(), &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    EXPECT_EQ(st.st_uid, ::geteuid());
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    {
+        Running first(app);
+        EXPECT_EQ(first.role(), SingleInstance::Role::Primary);
+        EXPECT_EQ(SingleInstance(app).start({"/tmp/a.rbp"}), SingleInstance::Role::Handed);
+        EXPECT_EQ(first.received(), QList<QStringList>{{"/tmp/a.rbp"}});
+    }
+    ASSERT_TRUE(QDir(own).removeRecursively());
+    ASSERT_TRUE(QDir().mkpath(own));
+    ASSERT_EQ(::chmod(QFile::encodeName(own).constData(), 0777), 0);
+    EXPECT_TRUE(SingleInstance::ServerName(app).isEmpty());
+    EXPECT_EQ(SingleInstance(app).start({"/tmp/b.rbp"}), SingleInstance::Role::Alone);
+    if (::geteuid() == 0) {
+        ASSERT_EQ(::chmod(QFile::encodeName(own).constData(), 0700), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(own).constData(), 65534, 65534), 0);
+        EXPECT_TRUE(SingleInstance::ServerName(app).isEmpty()) << "another user's folder";
+    }
+    ASSERT_EQ(::chmod(QFile::encodeName(open).constData(), 0700), 0);
+    EXPECT_EQ(QFileInfo(SingleInstance::ServerName(app)).absolutePath(), open) << "a private runtime folder is used";
+}
+
+// A child process running as the user "nobody"; work may make system calls
+// only. Its exit status is work's result.
+pid_t startAsNobody(const std::function<int()>& work) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(99);
+        ::_exit(work());
+    }
+    return pid;
+}
+
+int exitOf(pid_t pid) {
+    int status = 0;
+    if (::waitpid(pid, &status, 0) != pid) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int unixSocket(const QByteArray& path, bool listen) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.constData(), std::min<std::size_t>(path.size(), sizeof addr.sun_path - 1));
+    const auto* a = reinterpret_cast<sockaddr*>(&addr);
+    const bool ok = listen ? ::bind(fd, a, sizeof addr) == 0 && ::listen(fd, 1) == 0 : ::connect(fd, a, sizeof addr) == 0;
+    if (!ok) ::close(fd);
+    return ok ? fd : -1;
+}
+
+// Waits up to ms for fd to become readable.
+bool readable(int fd, int ms) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, ms) == 1;
+}
+
+// Another user who reaches the running program's socket (the folder opened
+// to all here) is not heard; and a socket of another user's found under the
+// name is not handed the user's files: each end asks who the other is.
+TEST_F(SingleInstanceTest, APeerOfAnotherUserIsIgnoredAtBothEnds) {
+    if (::geteuid() != 0) GTEST_SKIP() << "a second user needs root";
+    QTemporaryDir runtime;
+    const EnvGuard env("XDG_RUNTIME_DIR", runtime.path());
+    const QString name = SingleInstance::ServerName(app);
+    ASSERT_EQ(QFileInfo(name).absolutePath(), runtime.path());
+    const QByteArray path = QFile::encodeName(name);
+    const QByteArray message = SingleInstance::Message({"/tmp/segredo.rbp"});
+    {
+        Running first(app);
+        ASSERT_EQ(first.role(), SingleInstance::Role::Primary);
+        ASSERT_EQ(::chmod(QFile::encodeName(runtime.path()).constData(), 0711), 0);
+        ASSERT_EQ(::chmod(path.constData(), 0777), 0);
+        const pid_t other = startAsNobody([&] {
+            const int fd = unixSocket(path, false);
+            if (fd < 0) return 2;
+            ::send(fd, message.constData(), static_cast<std::size_t>(message.size()), MSG_NOSIGNAL);
+            char answer = 0;
+            return readable(fd, 3000) && ::read(fd, &answer, 1) == 1 && answer == 'k' ? 1 : 0;
+        });
+        EXPECT_EQ(exitOf(other), 0) << "1: taken from another user, 2: could not connect";
+        EXPECT_TRUE(first.received().isEmpty());
+        ASSERT_EQ(::chmod(QFile::encodeName(runtime.path()).constData(), 0700), 0);
+        EXPECT_EQ(SingleInstance(app).start({"/tmp/meu.rbp"}), SingleInstance::Role::Handed) << "the user is still heard";
+    }
+
+    QTemporaryDir shared;
+    ASSERT_EQ(::chmod(QFile::encodeName(shared.path()).constData(), 0777), 0);
+    const QByteArray squat = QFile::encodeName(shared.path() + "/s");
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t squatter = startAsNobody([&] {
+        const int fd = unixSocket(squat, true);
+        ::chmod(squat.constData(), 0777);
+        ::write(ready[1], "r", 1);
+        if (fd < 0 || !readable(fd, 5000)) return 2;
+        const int peer = ::accept(fd, nullptr, nullptr);
+        char buffer[256];
+        const bool heard = readable(peer, 2000) && ::read(peer, buffer, sizeof buffer) > 0;
+        if (heard) ::send(peer, "k", 1, MSG_NOSIGNAL);
+        return heard ? 1 : 0;
+    });
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1);
+    ::close(ready[0]);
+    ::close(ready[1]);
+    ASSERT_TRUE(QFile::link(shared.path() + "/s", name));
+    {
+        SingleInstance later(app);
+        EXPECT_EQ(later.start({"/tmp/segredo.rbp"}, 2000), SingleInstance::Role::Primary) << "it runs, in place of the squatter";
+    }
+    EXPECT_EQ(exitOf(squatter), 0) << "1: the squatter got the paths, 2: nobody came";
 }
 
 }  // namespace

@@ -16,9 +16,11 @@
 #include <QFile>
 #include <QMap>
 #include <QProcess>
+#include <QStorageInfo>
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 using namespace rimbal;
 
@@ -244,6 +246,65 @@ TEST(Hydrogen, BrokenOrForeignXmlIsRefusedWithAMessage) {
     EXPECT_TRUE(error.startsWith("Não foi possível ler")) << error.toStdString();
 }
 
+// Files that are valid XML but made to cost: an entity used a hundred
+// thousand times (300 KB that expand to 400 million characters), any DTD,
+// a text past 64 KiB, more than 1024 instruments. Each is refused before it
+// is expanded or kept; at the bounds the kit reads.
+TEST(Hydrogen, CostlyXmlIsRefusedAtItsBounds) {
+    QTemporaryDir dir;
+    const QByteArray bomb = "<?xml version=\"1.0\"?><!DOCTYPE drumkit_info [<!ENTITY e \"" + QByteArray(4000, 'x') +
+                            "\">]><drumkit_info><name>" + QByteArray("&e;").repeated(100000) + "</name></drumkit_info>";
+    const auto instruments = [](int n) { return kitXml(QByteArray("<instrument/>").repeated(n)); };
+    const auto named = [](qsizetype n) { return "<drumkit_info><name>" + QByteArray(n, 'n') + "</name></drumkit_info>"; };
+    const std::pair<QByteArray, const char*> refused[] = {
+        {bomb, "declara entidades (DTD)"},
+        {"<!DOCTYPE drumkit_info><drumkit_info><name>X</name></drumkit_info>", "declara entidades (DTD)"},
+        {named(64 * 1024 + 1), "tem um texto longo demais para um kit (linha 1)"},
+        {instruments(1025), "tem mais de 1024 instrumentos"},
+    };
+    for (const auto& [xml, message] : refused) {
+        writeText(dir.path() + "/drumkit.xml", xml);
+        HydrogenKit kit;
+        kit.name = "antes";
+        QString error;
+        EXPECT_FALSE(ReadHydrogenKit(dir.path(), kit, &error)) << message;
+        EXPECT_EQ(kit.name, "antes");
+        EXPECT_TRUE(error.contains(QString::fromUtf8(message))) << error.toStdString();
+    }
+    HydrogenKit kit;
+    writeText(dir.path() + "/drumkit.xml", named(64 * 1024));
+    ASSERT_TRUE(ReadHydrogenKit(dir.path(), kit));
+    EXPECT_EQ(kit.name.size(), 64 * 1024);
+    writeText(dir.path() + "/drumkit.xml", instruments(1024));
+    ASSERT_TRUE(ReadHydrogenKit(dir.path(), kit));
+    EXPECT_EQ(kit.instruments.size(), 1024);
+}
+
+// The kit's rich text as one line, as a browser would show it; a megabyte
+// of tags that never close costs one pass, not one per tag.
+TEST(Hydrogen, RichTextBecomesOneLine) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"<html><head><title>x</title></head><body><p>Kit &amp; <b>mais</b></p></body></html>", "Kit & mais"},
+        {"a<style type=\"t\">p{}</style >b", "ab"},
+        {"<HEAD>x</head>y", "y"},
+        {"<header>z</header>", "z"},
+        {"<head>a", "a"},
+        {"a < b", "a < b"},
+        {"&lt;head&gt;", "<head>"},
+        {"&#65;&#x42;", "AB"},
+        {"<script>x<script>y</script>z", "z"},
+        {"<head>a</head b>c</head>d", "d"},
+        {"x <y <head>w</head> z", "x <y z"},
+        {"<headx>q</head>r", "q r"},
+        {"1<style\n>2</STYLE\t\n>3", "13"},
+    };
+    for (const auto& [rich, plain] : cases) EXPECT_EQ(PlainTextLine(QString::fromUtf8(rich)), QString::fromUtf8(plain)) << rich;
+    for (const char* unclosed : {"<head", "<style ", "<"}) {
+        const QString text = QString::fromLatin1(unclosed).repeated((1 << 20) / int(std::strlen(unclosed)));
+        EXPECT_EQ(PlainTextLine(text), text.simplified()) << unclosed;
+    }
+}
+
 // Writes a gzip tar with libarchive's writer, which stores any name and type.
 struct TarEntry {
     const char* name;
@@ -318,6 +379,29 @@ TEST(KitArchive, SizeAndCountBombsAndDamageAreRefused) {
     writeText(archive, "isto não é um tar");
     EXPECT_FALSE(ExtractKitArchive(archive, stage, &error));
     EXPECT_TRUE(error.contains("danificado")) << error.toStdString();
+
+    // An entry declaring more than the disk has free (its data never comes)
+    // is refused on its header, as a package is, before a byte is written.
+    const qint64 free = QStorageInfo(stage).bytesAvailable();
+    ASSERT_GT(free, 0);
+    QByteArray header(512, '\0');
+    std::memcpy(header.data(), "kit/enorme.wav", 14);
+    for (const auto& [at, field] : {std::pair{100, "0000644"}, {108, "0000000"}, {116, "0000000"}})
+        std::memcpy(header.data() + at, field, 7);
+    const qint64 declared = free + (qint64(1) << 30);
+    header[124] = char(0x80);  // a size in base 256, big-endian
+    for (int i = 0; i < 8; ++i) header[135 - i] = char((declared >> (8 * i)) & 0xFF);
+    std::memcpy(header.data() + 136, "00000000000", 11);
+    header[156] = '0';
+    std::memcpy(header.data() + 257, "ustar\00000", 8);
+    std::memset(header.data() + 148, ' ', 8);
+    unsigned sum = 0;
+    for (const char c : header) sum += static_cast<unsigned char>(c);
+    std::snprintf(header.data() + 148, 8, "%06o", sum);
+    writeText(archive, header + QByteArray(512, 'd'));
+    EXPECT_FALSE(ExtractKitArchive(archive, stage, &error, ArchiveLimits{qint64(1) << 62, 100}));
+    EXPECT_TRUE(error.contains("MB livres")) << error.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(stage + "/kit/enorme.wav"));
 }
 
 // GMRockKit from hydrogen-data: its folder and a .h2drumkit made of it.
@@ -545,6 +629,10 @@ TEST_F(KitImportTest, HostileOrBrokenKitsChangeNothing) {
     }
     const KitImport silent = import(d + "silent");
     EXPECT_EQ(silent.notImported.size(), 2) << "the reasons go with the failure";
+    writeKit(d + "many", kitXml(QByteArray("<instrument><name>P</name></instrument>").repeated(1024)), {});
+    const KitImport many = import(d + "many");
+    ASSERT_EQ(many.notImported.size(), 301) << "the first three hundred and how many more";
+    EXPECT_EQ(many.notImported.last(), "... e mais 724 instrumentos não importados.");
     core->PlayKey('A');
     EXPECT_TRUE(core->IsChannelPlaying(core->KeySounds[0].channels[0])) << "the kit in use still plays";
 }

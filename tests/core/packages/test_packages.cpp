@@ -293,6 +293,86 @@ open(sys.argv[1], "wb").write(b)
     EXPECT_TRUE(prompt.asked.isEmpty()) << "no archive got as far as the name question";
 }
 
+// A few KB that unpack to millions of lines, or more entries than any
+// package has: refused before a byte is unpacked. Up to the bound a key list
+// imports, its lines that name nothing the package brought dropped and
+// counted in one line after the first few hundred.
+TEST_F(PackagesTest, TextFilesAndEntriesAreBoundedBeforeUnpacking) {
+    makePackage("Kit", {"k.wav"}, {keyLine(65, "k.wav")}, true);
+    startEngine();
+    const QByteArray info = "[Info]\r\nName=Bomba";
+    QDir().mkpath(appDir + "in");
+    const QString crowd = appDir + "in/muitos.rbp";
+    runPython(R"(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as z:
+    z.writestr("Info.txt", "[Info]\r\nName=Muitos"); z.writestr("Keys.txt", "")
+    for i in range(20000): z.writestr("s%d.wav" % i, "")
+)",
+              {crowd});
+    const std::pair<QString, QString> refused[] = {
+        {archive("linhas.rbp", {{"Info.txt", info}, {"Keys.txt", QByteArray(5'000'000, '\n')}}),
+         "O arquivo Keys.txt do pacote passa de 1024 KB."},
+        {archive("info.rbp", {{"Info.txt", info + QByteArray(1 << 20, ' ')}, {"Keys.txt", ""}}),
+         "O arquivo Info.txt do pacote passa de 1024 KB."},
+        {archive("midi.rbp", {{"Info.txt", info}, {"Keys.txt", ""}, {"midi.TXT", QByteArray((1 << 20) + 1, '\n')}}),
+         "O arquivo midi.TXT do pacote passa de 1024 KB."},
+        {crowd, crowd + " tem mais de 20000 entradas."},
+    };
+    const auto before = snapshot(packPath());
+    for (const auto& [file, cause] : refused) {
+        log.shown.clear();
+        EXPECT_FALSE(packages().ImportPackage(file));
+        EXPECT_EQ(lastLog(), QStringList({"Erro ao ler dados. " + file, cause}));
+        EXPECT_EQ(snapshot(packPath()), before);
+        EXPECT_EQ(settings->PackName, "Kit");
+    }
+
+    writeWavFile(appDir + "in/x.wav", toneSamples(300, 4800));
+    const QByteArray keys = QByteArray((1 << 20) - 100, '\n') + keyLine(66, "x.wav").toLatin1();
+    log.shown.clear();
+    ASSERT_TRUE(packages().ImportPackage(archive("cheio.rbp", {{"Info.txt", info}, {"Keys.txt", keys}, {"x.wav", fileBytes(appDir + "in/x.wav")}})));
+    ASSERT_EQ(lastLog().size(), 301);
+    EXPECT_EQ(lastLog().first(), "Keys.txt, linha 1 ignorada: \"\" não é um arquivo do pacote.");
+    EXPECT_EQ(lastLog().last(), "Keys.txt: mais 1048176 linhas ignoradas.");
+    EXPECT_EQ(core->KeyLines, QStringList{keyLine(66, "x.wav")});
+    EXPECT_EQ(fileBytes(packPath() + "Bomba/Keys.txt"), keyLine(66, "x.wav").toLatin1() + "\r\n");
+    EXPECT_EQ(core->KeyCount, 1);
+}
+
+// A package from elsewhere may play only what it brought: lines naming an
+// absolute path, a way out of its folder, another folder or its own text
+// files are dropped at the import and listed, so a later export packs only
+// its own sounds.
+TEST_F(PackagesTest, ImportedKeysNameOnlyFilesThePackageBrought) {
+    const QString secret = outsideFile("segredo.wav", toneSamples(300, 4800));
+    ASSERT_TRUE(writeBytes(appDir + "privado.txt", "senhas"));
+    QDir().mkpath(appDir + "in");
+    writeWavFile(appDir + "in/x.wav", toneSamples(400, 4800));
+    const QStringList lines{keyLine(65, "x.wav"),        keyLine(66, secret),      keyLine(67, "../../sons/segredo.wav"),
+                            keyLine(68, "..\\..\\sons\\segredo.wav"), keyLine(69, "sons/x.wav"), keyLine(70, "Info.txt"),
+                            keyLine(71, appDir + "privado.txt"), "",            keyLine(72, "x.wav")};
+    QByteArray keys;
+    for (const QString& l : lines) keys += l.toLatin1() + "\r\n";
+    startEngine();
+    ASSERT_TRUE(packages().ImportPackage(
+        archive("alheio.rbp", {{"Info.txt", "[Info]\r\nName=Alheio"}, {"Keys.txt", keys}, {"x.wav", fileBytes(appDir + "in/x.wav")}})));
+    EXPECT_EQ(lastLogCaption(), "Erros ao carregar pacote");
+    const QString dropped = "Keys.txt, linha %1 ignorada: \"%2\" não é um arquivo do pacote.";
+    EXPECT_EQ(lastLog(), QStringList({dropped.arg(2).arg(secret), dropped.arg(3).arg("../../sons/segredo.wav"),
+                                      dropped.arg(4).arg("..\\..\\sons\\segredo.wav"), dropped.arg(5).arg("sons/x.wav"),
+                                      dropped.arg(6).arg("Info.txt"), dropped.arg(7).arg(appDir + "privado.txt"), dropped.arg(8).arg("")}));
+    EXPECT_EQ(core->KeyLines, QStringList({lines[0], lines[8]}));
+    EXPECT_EQ(core->KeyCount, 2);
+
+    QString error;
+    ASSERT_TRUE(packages().ExportPackage(appDir + "de-novo.rbp", {"Alheio", "", "", "", ""}, &error)) << error.toStdString();
+    QStringList names;
+    for (const auto& e : pythonZipView(appDir + "de-novo.rbp", kArchivePassword)["entries"].toArray())
+        names << e.toObject()["name"].toString();
+    EXPECT_EQ(names, QStringList({"Info.txt", "Keys.txt", "x.wav"}));
+}
+
 TEST_F(PackagesTest, InfoNameLinesAsTheImportReadsThem) {
     const QByteArray keys = "";
     struct Case {
@@ -432,6 +512,13 @@ TEST_F(PackagesTest, DeleteSparesWhatLiesOutsideAndReportsWhatRemains) {
     EXPECT_FALSE(QFileInfo::exists(packPath() + "Limpo"));
     EXPECT_FALSE(packages().DeletePackage("..", &remaining)) << "never PackPath's parent";
     EXPECT_TRUE(QFileInfo::exists(abs));
+
+    // A key list past the bound is not read, yet the package goes.
+    makePackage("Enorme", {"a.wav"}, {});
+    ASSERT_TRUE(writeBytes(packPath() + "Enorme/Keys.txt", QByteArray((1 << 20) + 1, '\n')));
+    EXPECT_FALSE(packages().DeletePackage("Enorme", &remaining));
+    EXPECT_EQ(remaining, QStringList{"a.wav"});
+    EXPECT_TRUE(packages().ListPackages().isEmpty());
 }
 
 TEST_F(PackagesTest, DeletingThePackageInUseLeavesAWorkingProgram) {

@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QtEndian>
 
 #include <csignal>
@@ -242,7 +243,9 @@ TEST_F(RecorderTest, ATakeStopsByItselfAtTheSizeLimit) {
 // path and the cause, the engine stops recording at once, nothing changes.
 TEST_F(RecorderTest, ATemporaryFileThatCannotBeMadeOrOpenedStopsTheEngineAtOnce) {
     start();
-    ASSERT_TRUE(QDir().mkpath(recorder->TempPath()));  // a folder where the file should go
+    const QString appFolder = settings->AppDir;
+    settings->AppDir = appDir + "arquivo/";  // a file where the folder should be
+    ASSERT_TRUE(QFile(appDir + "arquivo").open(QIODevice::WriteOnly));
     EXPECT_FALSE(recorder->Start());
     EXPECT_FALSE(engineRecording());
     EXPECT_FALSE(recorder->SoundRecording);
@@ -251,7 +254,7 @@ TEST_F(RecorderTest, ATemporaryFileThatCannotBeMadeOrOpenedStopsTheEngineAtOnce)
     EXPECT_EQ(prompt.asked[0].caption, "Erro");
     EXPECT_TRUE(prompt.asked[0].text.startsWith("Não foi possível criar o arquivo temporário da gravação " + recorder->TempPath() + " ("));
     EXPECT_GT(prompt.asked[0].text.size(), 70);
-    ASSERT_TRUE(QDir(recorder->TempPath()).removeRecursively());
+    settings->AppDir = appFolder;
 
     // A held take whose file vanished is not made up again from nothing.
     ASSERT_TRUE(recorder->Start());
@@ -265,6 +268,68 @@ TEST_F(RecorderTest, ATemporaryFileThatCannotBeMadeOrOpenedStopsTheEngineAtOnce)
     ASSERT_EQ(prompt.asked.size(), 1);
     EXPECT_TRUE(prompt.asked[0].text.startsWith("Não foi possível abrir o arquivo temporário da gravação " + recorder->TempPath()));
     EXPECT_FALSE(QFile::exists(recorder->TempPath()));
+}
+
+// Temp.$$$ in a folder others share: a link planted there and a take that
+// another copy of the program holds are neither written through nor
+// removed (the take gets a name of its own beside them); a leftover of an
+// earlier run is taken over, and removed at the end.
+TEST_F(RecorderTest, TheTakesFileIsItsOwnAndOnlyItIsRemoved) {
+    start();
+    const QString wanted = appDir + "Temp.$$$", victim = appDir + "alheio.txt";
+    const auto bytes = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
+    };
+    const auto take = [&] {
+        recorder->Clear();
+        EXPECT_TRUE(recorder->Start());
+        feed(1000);
+        EXPECT_TRUE(recorder->Stop());
+        EXPECT_EQ(readWav(recorder->TempPath()).frames(), 1000u);
+    };
+    {
+        QFile v(victim);
+        ASSERT_TRUE(v.open(QIODevice::WriteOnly) && v.write("de outro") == 8);
+    }
+    ASSERT_TRUE(QFile::link(victim, wanted));
+    take();
+    EXPECT_TRUE(QFileInfo(recorder->TempPath()).fileName().startsWith("Temp-")) << recorder->TempPath().toStdString();
+    EXPECT_TRUE(recorder->TempPath().endsWith(".$$$"));
+    const QString made = recorder->TempPath();
+    recorder->RemoveTempFile();
+    EXPECT_FALSE(QFileInfo::exists(made));
+    EXPECT_TRUE(QFileInfo(wanted).isSymLink());
+    EXPECT_EQ(bytes(victim), "de outro");
+
+    ASSERT_TRUE(QFile::remove(wanted));
+    auto other = std::make_unique<OwnFile>();
+    ASSERT_TRUE(other->create(appDir, "Temp.$$$"));
+    ASSERT_EQ(other->path(), wanted);
+    {
+        QFile f;
+        ASSERT_TRUE(other->open(f, QIODevice::WriteOnly));
+        f.write("a outra tomada");
+    }
+    take();
+    EXPECT_NE(recorder->TempPath(), wanted);
+    recorder->RemoveTempFile();
+    EXPECT_EQ(bytes(wanted), "a outra tomada");
+
+    other.reset();  // that program ended without cleaning up
+    take();
+    EXPECT_EQ(recorder->TempPath(), wanted);
+    // Replaced by another program's take: that one is neither saved nor removed.
+    ASSERT_TRUE(QFile::remove(wanted));
+    other = std::make_unique<OwnFile>();
+    ASSERT_TRUE(other->create(appDir, "Temp.$$$"));
+    QString error;
+    EXPECT_FALSE(recorder->Save(appDir + "salvo.wav", error));
+    recorder->RemoveTempFile();
+    EXPECT_TRUE(QFileInfo::exists(wanted));
+    EXPECT_FALSE(QFileInfo::exists(appDir + "salvo.wav"));
+    other->remove();
+    EXPECT_EQ(QDir(appDir).entryList({"Temp*"}, QDir::Files | QDir::System | QDir::Hidden), QStringList());
 }
 
 // The file cannot grow any more (as on a full disk): the take stops with a
