@@ -109,7 +109,7 @@ TEST_F(Midi, NoteOffStopsOnlyLoopingKeys) {
 }
 
 TEST_F(Midi, PackageMapOverridesTheDefaultAndReportsBrokenLines) {
-    makeKit({"36*70", "38*0", "abc", "200*65", "40*70000", "41*", "", " 42*32 ", "43*65*1"});
+    makeKit({"36*70", "38*0", "abc", "200*65", "40*70000", "41*", "", " 42*32 ", "43*65*1", "128*66"});
     EXPECT_EQ(core->NoteMap.KeyFor(36), 70);
     EXPECT_EQ(core->NoteMap.KeyFor(38), 0) << "key 0 silences a note";
     EXPECT_EQ(core->NoteMap.KeyFor(42), 32);
@@ -122,7 +122,8 @@ TEST_F(Midi, PackageMapOverridesTheDefaultAndReportsBrokenLines) {
                            "Midi.txt, linha 4 ignorada: \"200*65\" não é nota*tecla.",
                            "Midi.txt, linha 5 ignorada: \"40*70000\" não é nota*tecla.",
                            "Midi.txt, linha 6 ignorada: \"41*\" não é nota*tecla.",
-                           "Midi.txt, linha 9 ignorada: \"43*65*1\" não é nota*tecla."}));
+                           "Midi.txt, linha 9 ignorada: \"43*65*1\" não é nota*tecla.",
+                           "Midi.txt, linha 10 ignorada: \"128*66\" não é nota*tecla."}));
     send({0x99, 36, 127});
     EXPECT_NEAR(levelNow(), kLevel, 1e-4) << "note 36 plays the snare now";
 
