@@ -190,7 +190,7 @@ protected:
         Midi::TearDown();
     }
     // Waits until the count of plays reaches n.
-    bool waitForPlays(std::uint32_t n, int ms = 3000) {
+    bool waitForPlays(std::uint32_t n, int ms = 20000) {
         QDeadlineTimer deadline(ms);
         while (core->PlayCount < n && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         return core->PlayCount >= n;
@@ -208,6 +208,7 @@ TEST_F(MidiJack, PadsPlayThroughAJackServer) {
     QString error;
     ASSERT_TRUE(midi->Open(port, &error)) << error.toStdString();
     EXPECT_EQ(midi->PortName(), port);
+    ASSERT_TRUE(JackServer::waitForConnection("rbtest-pads:pads")) << "a note sent before would be lost";
 
     const auto play = [&](std::vector<unsigned char> m, std::uint32_t plays) {
         out.sendMessage(&m);
@@ -220,16 +221,18 @@ TEST_F(MidiJack, PadsPlayThroughAJackServer) {
     EXPECT_EQ(playing(2), 1);
     std::vector<unsigned char> off{0x89, 46, 0};
     out.sendMessage(&off);
-    QDeadlineTimer deadline(3000);
+    QDeadlineTimer deadline(20000);
     while (playing(2) != 0 && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     EXPECT_EQ(playing(2), 0) << "the looping hat stops on its note-off";
 
     // Closed, the port plays nothing more; reopened, it plays again.
     midi->Close();
+    ASSERT_TRUE(JackServer::waitForConnection("rbtest-pads:pads", false));
     std::vector<unsigned char> kick{0x99, 36, 127};
     out.sendMessage(&kick);
     EXPECT_FALSE(waitForPlays(4, 300));
     ASSERT_TRUE(midi->Open(port, &error)) << error.toStdString();
+    ASSERT_TRUE(JackServer::waitForConnection("rbtest-pads:pads"));
     out.sendMessage(&kick);
     EXPECT_TRUE(waitForPlays(4));
     EXPECT_TRUE(prompt.asked.isEmpty());
