@@ -294,14 +294,20 @@ TEST_F(RecordingWindow, ARecordingFromTheNullSinksMonitorHoldsTheKeysTone) {
         rb::System_GetOutputStats(sys, &st, false);
         return st.callbacks;
     };
-    for (int i = 0; i < 80 && callbacks() < 50; ++i) QTest::qWait(100);
-    ASSERT_GE(callbacks(), 50u) << "the stream did not start";
+    ASSERT_TRUE(QTest::qWaitFor([&] { return callbacks() >= 50; }, 30000)) << "the stream did not start";
+    const auto recorded = [&] {
+        std::uint64_t frames = 0;
+        rb::System_GetRecordFrames(sys, &frames);
+        return frames;
+    };
 
     click(w, "BtnRec1");
     ASSERT_TRUE(ctx->recorder.SoundRecording);
-    QTest::qWait(400);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorded() > 4800; }, 30000)) << "the monitor delivers";
     pressA(w);
-    QTest::qWait(1600);  // the copy timer runs at least once
+    // Two seconds of the monitor after the key hold its half-second tone; the copy timer has run.
+    const std::uint64_t atKey = recorded();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return recorded() > atKey + 2 * 48000 && ctx->recorder.DataBytes() > 0; }, 30000));
     click(w, "BtnStop1");
     EXPECT_TRUE(prompt.asked.isEmpty()) << prompt.texts().join(" | ").toStdString();
     prompt.textAnswers = {appDir + "heard.wav"};
