@@ -188,10 +188,11 @@ void SingleInstance::read(QLocalSocket* socket) {
     QStringList files;
     if (!body.isEmpty()) files = QString::fromUtf8(body).split(QChar(u'\0'));
     files.removeAll(QString());
+    // Taken means taken: the files are in the program's hands before the start hears so.
+    emit filesReceived(files);
     socket->putChar(kTaken);
     socket->flush();
     socket->disconnectFromServer();
-    emit filesReceived(files);
 }
 
 }  // namespace rimbal

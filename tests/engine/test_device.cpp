@@ -54,7 +54,8 @@ TEST(Device, PlayedSoundReachesTheNullSinkMonitor) {
     info.numchannels = 2;
     info.defaultfrequency = 48000;
     info.format = rb::SOUND_FORMAT_PCM16;
-    info.length = 48000 * 4 * 3;  // three seconds
+    const std::uint32_t ringFrames = 48000 * 20;
+    info.length = ringFrames * 4;  // twenty seconds: longer than the test records
     rb::Sound ring{};
     ASSERT_EQ(rb::System_CreateSound(sys, nullptr, 0x448, &info, &ring), rb::OK);
     ASSERT_EQ(rb::System_RecordStart(sys, ring, true), rb::OK);
@@ -85,33 +86,36 @@ TEST(Device, PlayedSoundReachesTheNullSinkMonitor) {
     ASSERT_EQ(rb::System_CreateSound(sys, file.c_str(), 0x49, nullptr, &tone), rb::OK);
     rb::Channel c{};
     ASSERT_EQ(rb::System_PlaySound(sys, rb::CHANNEL_FREE, tone, false, &c), rb::OK);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    bool playing = true;
-    rb::Channel_IsPlaying(c, &playing);
-    EXPECT_FALSE(playing) << "the half-second tone has ended";
-    std::uint32_t pos = 0;
-    ASSERT_EQ(rb::System_GetRecordPosition(sys, &pos), rb::OK);
-    ASSERT_EQ(rb::System_RecordStop(sys), rb::OK);
-    ASSERT_NE(pos, startPos) << "the monitor delivered audio";
-
-    // Copy the ring from where the streams flowed to where recording stopped.
-    const std::uint32_t ringFrames = 48000 * 3;
-    const std::uint32_t frames = (pos + ringFrames - startPos) % ringFrames;
-    void *p1 = nullptr, *p2 = nullptr;
-    std::uint32_t n1 = 0, n2 = 0;
-    ASSERT_EQ(rb::Sound_Lock(ring, startPos * 4, frames * 4, &p1, &p2, &n1, &n2), rb::OK);
+    // The ring from where the streams flowed, read as the monitor delivers it until
+    // the tone has ended and a tenth of a second holds it whole: how long the sink
+    // takes to pass it on depends on how busy the machine is.
     std::vector<float> heard;
-    for (auto [p, n] : {std::pair{p1, n1}, std::pair{p2, n2}}) {
-        const auto* pcm = static_cast<const std::int16_t*>(p);
-        for (std::uint32_t i = 0; p && i < n / 2; ++i) heard.push_back(pcm[i] / 32768.0f);
-    }
-    // The tone is in the recording, after a stretch of silence.
     double best = 0;
-    std::size_t at = 0;
-    for (std::size_t f = 0; f + 4800 <= frames; f += 2400) {
-        const double level = toneLevel(heard, 0, 1000, 48000, f, 4800);
-        if (level > best) { best = level; at = f; }
+    std::size_t at = 0, next = 0;
+    bool playing = true;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while ((playing || best <= 0.3) && std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        rb::Channel_IsPlaying(c, &playing);
+        std::uint32_t pos = 0;
+        ASSERT_EQ(rb::System_GetRecordPosition(sys, &pos), rb::OK);
+        const std::uint32_t frames = (pos + ringFrames - startPos) % ringFrames;
+        void *p1 = nullptr, *p2 = nullptr;
+        std::uint32_t n1 = 0, n2 = 0;
+        ASSERT_EQ(rb::Sound_Lock(ring, startPos * 4, frames * 4, &p1, &p2, &n1, &n2), rb::OK);
+        heard.clear();
+        for (auto [p, n] : {std::pair{p1, n1}, std::pair{p2, n2}}) {
+            const auto* pcm = static_cast<const std::int16_t*>(p);
+            for (std::uint32_t i = 0; p && i < n / 2; ++i) heard.push_back(pcm[i] / 32768.0f);
+        }
+        for (; next + 4800 <= frames; next += 2400) {
+            const double level = toneLevel(heard, 0, 1000, 48000, next, 4800);
+            if (level > best) { best = level; at = next; }
+        }
     }
+    ASSERT_EQ(rb::System_RecordStop(sys), rb::OK);
+    EXPECT_FALSE(playing) << "the half-second tone has ended";
+    // The tone is in the recording, after a stretch of silence.
     EXPECT_GT(best, 0.3) << "the 1 kHz tone at 0.5 was not heard";
     EXPECT_LT(toneLevel(heard, 0, 1000, 48000, 0, 4800), 0.01) << "silence before the play";
     EXPECT_GT(at, 4800u);
@@ -188,7 +192,7 @@ protected:
     }
     // A fresh null sink may hold the first writes for a couple of seconds.
     bool started() {
-        updateUntil([&] { return stats().callbacks > 50; }, 8.0);
+        updateUntil([&] { return stats().callbacks > 50; }, 30.0);
         return stats().callbacks > 50;
     }
     bool flowing() {
@@ -196,28 +200,37 @@ protected:
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         return stats().callbacks > before + 5;
     }
-    // Records the monitor of `sink` for a while; the level of hz in the last quarter second.
+    // Records the monitor of `sink` until a quarter second holds hz at more than
+    // 0.3 (a busy machine drops a little audio now and then), for at most 15 s;
+    // the best level of hz in the quarter seconds heard.
     double hear(const std::string& sink, double hz) {
         const int rec = findDevice(sys, true, "Monitor of " + sink);
         EXPECT_GE(rec, 0);
         EXPECT_EQ(rb::System_SetRecordDriver(sys, rec), rb::OK);
-        const rb::Sound ring = userSound(sys, rb::SOUND_FORMAT_PCM16, 2, 48000, 4 * 48000);
+        constexpr std::uint32_t kRing = 4 * 48000, kWindow = 12000;
+        const rb::Sound ring = userSound(sys, rb::SOUND_FORMAT_PCM16, 2, 48000, kRing);
         EXPECT_EQ(rb::System_SetRecordSource(sys, rb::RECORD_SOURCE_DEVICE), rb::OK);
         EXPECT_EQ(rb::System_RecordStart(sys, ring, true), rb::OK);
-        std::uint64_t frames = 0;
-        updateUntil([&] { rb::System_GetRecordFrames(sys, &frames); return frames > 48000; }, 8.0);
-        std::uint32_t pos = 0;
-        rb::System_GetRecordPosition(sys, &pos);
+        double best = 0;
+        std::uint64_t frames = 0, looked = 0;
+        updateUntil([&] {
+            rb::System_GetRecordFrames(sys, &frames);
+            if (frames < looked + kWindow) return false;
+            looked = frames;
+            std::uint32_t pos = 0;
+            rb::System_GetRecordPosition(sys, &pos);
+            void *p1 = nullptr, *p2 = nullptr;
+            std::uint32_t n1 = 0, n2 = 0;
+            EXPECT_EQ(rb::Sound_Lock(ring, (pos + kRing - kWindow) % kRing * 4, kWindow * 4, &p1, &p2, &n1, &n2), rb::OK);
+            std::vector<float> heard;
+            for (auto [p, n] : {std::pair{p1, n1}, std::pair{p2, n2}})
+                for (std::uint32_t i = 0; p && i < n / 2; ++i) heard.push_back(static_cast<const std::int16_t*>(p)[i] / 32768.0f);
+            best = std::max(best, toneLevel(heard, 0, hz, 48000));
+            return best > 0.3;
+        }, 15.0);
         rb::System_RecordStop(sys);
-        if (pos < 12000) return 0;
-        void *p1 = nullptr, *p2 = nullptr;
-        std::uint32_t n1 = 0, n2 = 0;
-        EXPECT_EQ(rb::Sound_Lock(ring, (pos - 12000) * 4, 12000 * 4, &p1, &p2, &n1, &n2), rb::OK);
-        std::vector<float> heard;
-        const auto* pcm = static_cast<const std::int16_t*>(p1);
-        for (std::uint32_t i = 0; p1 && i < n1 / 2; ++i) heard.push_back(pcm[i] / 32768.0f);
         rb::Sound_Release(ring);
-        return toneLevel(heard, 0, hz, 48000);
+        return best;
     }
 
     PrivatePulse pulse{{"Saida A", "Saida B"}};
@@ -236,7 +249,7 @@ TEST_F(DeviceLoss, AKilledServerIsReportedOnceAndTheLoopComesBack) {
     ASSERT_TRUE(started()) << "the stream did not start";
 
     pulse.kill();
-    std::vector<rb::Result> seen = updateUntil([&] { return stats().lost != 0; }, 8.0);
+    std::vector<rb::Result> seen = updateUntil([&] { return stats().lost != 0; }, 30.0);
     ASSERT_EQ(stats().lost, 1u) << "the loss was not noticed";
     const double cpu0 = cpuSeconds();
     const auto wall0 = Clock::now();
@@ -256,7 +269,7 @@ TEST_F(DeviceLoss, AKilledServerIsReportedOnceAndTheLoopComesBack) {
     EXPECT_NE(before, after) << "the engine keeps time while the device is away";
 
     ASSERT_TRUE(pulse.start());
-    const auto back = updateUntil([&] { return stats().lost == 0 && flowing(); }, 10.0);
+    const auto back = updateUntil([&] { return stats().lost == 0 && flowing(); }, 30.0);
     ASSERT_EQ(stats().lost, 0u) << "the device was not reopened";
     EXPECT_EQ(std::count(back.begin(), back.end(), rb::ERR_OUTPUT_LOST), 0);
     EXPECT_GT(hear("Saida A", 1000), 0.3) << "the loop is heard again on the sink's monitor";
@@ -278,12 +291,12 @@ TEST_F(DeviceLoss, AFailedDeviceChangeLeavesAConsistentEngine) {
     rb::Channel c{};
     ASSERT_EQ(rb::System_PlaySound(sys, rb::CHANNEL_FREE, shortHit, false, &c), rb::OK);
     bool playing = true;
-    updateUntil([&] { return rb::Channel_IsPlaying(c, &playing) != rb::OK; }, 3.0);
+    updateUntil([&] { return rb::Channel_IsPlaying(c, &playing) != rb::OK || !playing; }, 10.0);
     EXPECT_FALSE(playing) << "a one-shot ends on time without a device";
     ASSERT_TRUE(pulse.start());
     const rb::Sound loop = tone(700, 1.0, rb::LOOP_NORMAL);
     ASSERT_EQ(rb::System_PlaySound(sys, rb::CHANNEL_FREE, loop, false, &c), rb::OK);
-    updateUntil([&] { return stats().lost == 0 && flowing(); }, 10.0);
+    updateUntil([&] { return stats().lost == 0 && flowing(); }, 30.0);
     ASSERT_EQ(stats().lost, 0u);
     EXPECT_GT(hear("Saida A", 700), 0.3);
 }

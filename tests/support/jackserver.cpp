@@ -2,7 +2,10 @@
 #include "jackserver.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QStandardPaths>
+
+#include <algorithm>
 
 bool JackServer::start(QString* why) {
     const QString jackd = QStandardPaths::findExecutable("jackd");
@@ -30,6 +33,21 @@ bool JackServer::start(QString* why) {
         return false;
     }
     return true;
+}
+
+bool JackServer::waitForConnection(const QString& port, bool connected, int ms) {
+    const QString lsp = QStandardPaths::findExecutable("jack_lsp");
+    const QDeadlineTimer deadline(ms);
+    do {
+        // jack_lsp -c lists the port, then each port connected to it, indented.
+        QProcess p;
+        p.start(lsp, {"-c", port});
+        p.waitForFinished(static_cast<int>(std::max<qint64>(deadline.remainingTime(), 1000)));
+        bool any = false;
+        for (const QByteArray& line : p.readAllStandardOutput().split('\n')) any |= line.startsWith(' ') || line.startsWith('\t');
+        if (p.exitCode() == 0 && any == connected) return true;
+    } while (!deadline.hasExpired());
+    return false;
 }
 
 JackServer::~JackServer() {

@@ -10,6 +10,9 @@ public:
     // Starts the server and waits until it answers; false (with why) where
     // JACK is not installed or cannot run.
     bool start(QString* why);
+    // Waits until the port is connected (or not) in the graph the server runs:
+    // a change takes effect only at its next cycle. False after ms.
+    static bool waitForConnection(const QString& port, bool connected = true, int ms = 20000);
     ~JackServer();
 
 private:

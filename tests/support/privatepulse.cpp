@@ -71,7 +71,13 @@ bool PrivatePulse::start() {
     }
     pid_ = pid;
     ::setenv("PULSE_SERVER", server().c_str(), 1);
-    for (int i = 0; i < 100; ++i) {
+    // A busy machine may take a while to start it; a server that dies says so at once.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < end) {
+        if (::waitpid(pid_, nullptr, WNOHANG) == pid_) {
+            pid_ = -1;
+            break;
+        }
         if (std::system(("pactl -s " + shellQuoted(server()) + " info >/dev/null 2>&1").c_str()) == 0) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }

@@ -107,6 +107,13 @@ TEST(BannerText, ReadingTheCache) {
 
     writeAll(path, QByteArray(kBannerTrailer - 1, 'x'));
     EXPECT_FALSE(ReadBannerCache(path)) << "shorter than link block and type";
+
+    // A picture far over what is ever written is not read; the link still is.
+    writeAll(path, QByteArray(8 * kBannerPictureLimit + 1, 'p') + linkBlock("https://a.example/") + "GIF");
+    c = ReadBannerCache(path);
+    ASSERT_TRUE(c);
+    EXPECT_TRUE(c->picture.isEmpty());
+    EXPECT_EQ(c->link, "https://a.example/");
 }
 
 TEST(BannerText, SiteKeyDefaultsToTheProductSiteAndSurvivesASave) {

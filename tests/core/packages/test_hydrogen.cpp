@@ -2,6 +2,7 @@
 // keys that work in the real key table, hostile and damaged input, archives,
 // the real GMRockKit of hydrogen-data, and importing kits as packages.
 #include "corefixture.h"
+#include "filesizelimit.h"
 
 #include "packages/hydrogen.h"
 #include "archives/kitarchive.h"
@@ -189,17 +190,22 @@ TEST_F(HydrogenKeys, MuteGroupsGiveStopKeysThatWorkInTheKeyTable) {
 TEST(Hydrogen, SamplesThatAreMissingOrOutsideTheKitGetNoKeyAndSafeNames) {
     QTemporaryDir dir;
     writeText(dir.path() + "/secret.wav", "not for packages");
+    writeText(dir.path() + "/kit-b/s.wav", "a sibling folder sharing the kit folder's prefix");
     const QByteArray xml = kitXml(instrument("Kick", "a/kick.wav") + instrument("Kick 2", "b/Kick.wav") +
                                   instrument("Perc*1", "Keys.txt") + instrument("Perc 2", "x*y.wav") +
-                                  instrument("Fora", "../secret.wav") + instrument("Absoluto", "/etc/hostname") +
+                                  instrument("Fora", "../secret.wav") + instrument("Vizinho", "../kit-b/s.wav") +
+                                  instrument("Absoluto", "/etc/hostname") +
                                   instrument("Falta", "none.wav") + "<instrument><name></name><volume>1</volume></instrument>");
     writeKit(dir.path() + "/kit", xml, {"a/kick.wav", "b/Kick.wav", "Keys.txt", "x*y.wav"});
     HydrogenKit kit;
     ASSERT_TRUE(ReadHydrogenKit(dir.path() + "/kit", kit));
+    kit.name = ".Kit";  // a hidden folder would never be listed
     const KitPlan plan = PlanHydrogenKit(kit);
+    EXPECT_EQ(plan.folderName, "Kit");
     EXPECT_EQ(plan.notPlaced, QStringList({"Fora: amostra fora da pasta do kit: ../secret.wav",
+                                           "Vizinho: amostra fora da pasta do kit: ../kit-b/s.wav",
                                            "Absoluto: amostra fora da pasta do kit: /etc/hostname",
-                                           "Falta: amostra não encontrada: none.wav", "Instrumento 8: nenhuma amostra"}));
+                                           "Falta: amostra não encontrada: none.wav", "Instrumento 9: nenhuma amostra"}));
     QStringList names;
     for (const KitSample& s : plan.samples) names.append(s.name);
     EXPECT_EQ(names, QStringList({"kick.wav", "Kick2.wav", "Keys2.txt", "x_y.wav"}));
@@ -367,6 +373,15 @@ TEST(KitArchive, SizeAndCountBombsAndDamageAreRefused) {
     EXPECT_TRUE(error.contains("entradas demais")) << error.toStdString();
     ASSERT_TRUE(ExtractKitArchive(archive, stage, &error)) << error.toStdString();
     EXPECT_EQ(QFileInfo(stage + "/kit/a.wav").size(), 3000);
+    // Whole 64 KiB pieces bypass QFile's buffer, so only each write's result tells of a full disk.
+    writeTar(dir.path() + "/big.h2drumkit", {{"kit/a.wav", AE_IFREG, QByteArray(256 * 1024, 'y')}});
+    bool extracted = true;
+    {
+        const FileSizeLimit full(1000);  // a full disk; the test's output waits until after it
+        extracted = ExtractKitArchive(dir.path() + "/big.h2drumkit", stage, &error);
+    }
+    EXPECT_FALSE(extracted);
+    EXPECT_TRUE(error.startsWith("Não foi possível gravar o arquivo")) << error.toStdString();
     EXPECT_EQ(FindDrumkitXml(stage), stage + "/kit/drumkit.xml");
 
     QFile f(archive);

@@ -236,7 +236,7 @@ with zipfile.ZipFile(sys.argv[1], "w") as z:
     QByteArray crc = fileBytes(appDir + "in/crc.rbp");
     crc[30 + 5 + 2000] = static_cast<char>(crc[30 + 5 + 2000] ^ 0x5A);
     ASSERT_TRUE(writeBytes(appDir + "in/crc.rbp", crc));
-    // An entry declaring 3.75 GB, in its local and its central header alike.
+    // An entry declaring one byte over 2 GiB, in its local and its central header alike.
     runPython(R"(
 import struct, sys, zipfile
 with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
@@ -244,7 +244,7 @@ with zipfile.ZipFile(sys.argv[1], "w", zipfile.ZIP_DEFLATED) as z:
 b = bytearray(open(sys.argv[1], "rb").read())
 for sig, off in ((b"PK\x03\x04", 22), (b"PK\x01\x02", 24)):
     i = b.rfind(sig)
-    b[i + off:i + off + 4] = struct.pack("<I", 0xF0000000)
+    b[i + off:i + off + 4] = struct.pack("<I", 0x80000001)
 open(sys.argv[1], "wb").write(b)
 )",
               {appDir + "in/bomba.rbp"});
@@ -252,6 +252,7 @@ open(sys.argv[1], "wb").write(b)
     struct Case {
         QString file;
         QString firstError;
+        QString cause = {};
     };
     const std::vector<Case> cases{
         {hostile("up.rbp", "../x.wav"), "Nome de arquivo inválido dentro do pacote: \"../x.wav\""},
@@ -265,7 +266,7 @@ open(sys.argv[1], "wb").write(b)
         {appDir + "in/half.rbp", "Erro ao ler dados. " + appDir + "in/half.rbp"},
         {appDir + "in/texto.rbp", "Erro ao ler dados. " + appDir + "in/texto.rbp"},
         {appDir + "in/crc.rbp", "Erro ao ler dados. " + appDir + "in/crc.rbp"},
-        {appDir + "in/bomba.rbp", "Erro ao ler dados. " + appDir + "in/bomba.rbp"},
+        {appDir + "in/bomba.rbp", "Erro ao ler dados. " + appDir + "in/bomba.rbp", "O pacote ocupa mais de 2 GiB quando descompactado."},
         {appDir + "in/absent.rbp", "Erro ao ler dados. " + appDir + "in/absent.rbp"},
         // The same name as the package in use, but no key list: Kit is not touched.
         {archive("semteclas.rbp", {{"Info.txt", info}, {"x.wav", wav}}), "Não foi encontrado arquivo de teclas."},
@@ -284,6 +285,9 @@ open(sys.argv[1], "wb").write(b)
         EXPECT_EQ(lastLog().value(0), c.firstError) << lastLog().join(" | ").toStdString();
         if (c.firstError.startsWith("Erro ao ler dados.")) {
             EXPECT_FALSE(lastLog().value(1).isEmpty()) << "the cause";
+        }
+        if (!c.cause.isEmpty()) {
+            EXPECT_EQ(lastLog().value(1), c.cause);
         }
         EXPECT_EQ(snapshot(packPath()), before);
         EXPECT_EQ(settings->PackName, "Kit");
@@ -496,16 +500,17 @@ TEST_F(PackagesTest, DeleteSparesWhatLiesOutsideAndReportsWhatRemains) {
     const QString target = outsideFile("alvo.wav", toneSamples(100, 480));
     makePackage("Kit", {"a.wav", "sub/b.wav"},
                 {keyLine(65, "a.wav"), keyLine(66, abs), keyLine(67, "..\\..\\sons\\esc.wav"), keyLine(68, "link.wav"),
-                 keyLine(69, "sub\\b.wav"), keyLine(70, "falta.wav")},
+                 keyLine(69, "sub\\b.wav"), keyLine(70, "falta.wav"), keyLine(71, "..\\Kit2\\x.wav")},
                 false, "[Info]\r\nName=Kit");
+    makePackage("Kit2", {"x.wav"}, {keyLine(65, "x.wav")});  // shares Kit's prefix
     ASSERT_TRUE(QFile::link(target, packPath() + "Kit/link.wav"));
     ASSERT_TRUE(writeBytes(packPath() + "Kit/notas.txt", "minhas notas"));
     QStringList remaining;
     EXPECT_FALSE(packages().DeletePackage("Kit", &remaining));
     EXPECT_EQ(remaining, QStringList({"link.wav", "notas.txt", "sub"}));
-    for (const QString& f : {abs, esc, target}) EXPECT_TRUE(QFileInfo::exists(f)) << f.toStdString();
+    for (const QString& f : {abs, esc, target, packPath() + "Kit2/x.wav"}) EXPECT_TRUE(QFileInfo::exists(f)) << f.toStdString();
     for (const char* f : {"a.wav", "sub/b.wav", "Keys.txt", "Info.txt"}) EXPECT_FALSE(QFileInfo::exists(packPath() + "Kit/" + f)) << f;
-    EXPECT_TRUE(packages().ListPackages().isEmpty());
+    EXPECT_EQ(packages().ListPackages(), QStringList{"Kit2"});
 
     makePackage("Limpo", {"a.wav"}, {keyLine(65, "a.wav")});
     EXPECT_TRUE(packages().DeletePackage("Limpo", &remaining));

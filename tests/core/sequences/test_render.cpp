@@ -107,6 +107,15 @@ TEST_F(RenderTest, RendersUntilTheLastSoundEndsAndNoFurtherThanTenSeconds) {
     r = render("68*100*", "loop.wav");
     EXPECT_EQ(r.frames, 4800u + 480000u);
 
+    // Thousands of keys on one frame (five keys: more slots than channels, so
+    // every play reaches the engine): none is refused for a full command queue.
+    for (std::uint16_t k : {70, 71, 72}) addKey(k, std::vector<float>(480, 0.1f), 48000);
+    const std::uint32_t plays = core->PlayCount;
+    r = render(QString("65*0*83*0*70*0*71*0*72*0*").repeated(1000), "burst.wav");
+    EXPECT_EQ(r.keys, 5000);
+    EXPECT_EQ(core->PlayCount - plays, 5000u);
+    EXPECT_TRUE(prompt.asked.isEmpty()) << prompt.texts().join('\n').toStdString();
+
     // An output that cannot be written leaves nothing behind.
     QString error;
     EXPECT_FALSE(RenderSequence(*core, "65*100*", dir.filePath("no/such/out.wav"), r, error));
@@ -135,6 +144,14 @@ TEST_F(CoreTest, WavHeaderOfARecordSoundReadsInPython) {
     rb::Sound_Release(sound);
     EXPECT_EQ(pythonWave(f.fileName()), "2 2 22050 1000");
     EXPECT_EQ(WavHeader(1, 44100, 16, 10).mid(28, 4), QByteArray::fromHex("88580100")) << "bytes per second";
+
+    // Louder than full scale clips; it never wraps round to the other sign.
+    WavWriter loud(dir.filePath("loud.wav"), 48000);
+    const float over[] = {2.0f, -2.0f, 1.5f, -1.0f};
+    ASSERT_TRUE(loud.open() && loud.writeFloat(over, 2) && loud.commit());
+    const QByteArray pcm = readAll(dir.filePath("loud.wav")).mid(44);
+    ASSERT_EQ(pcm.size(), 8);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(qFromLittleEndian<std::int16_t>(pcm.constData() + 2 * i), over[i] > 0 ? 32767 : -32767) << i;
 }
 
 }  // namespace

@@ -175,8 +175,10 @@ TEST_F(SequenceTest, LongIntervalQuestionKeepsOnlyWhatTheLoaderAccepts) {
 TEST_F(SequenceTest, AnsweringTimeCountsTowardsTheNextInterval) {
     struct SlowPrompt : ScriptedPrompt {
         FakeClock* clock = nullptr;
+        std::function<void()> meanwhile;
         Button message(const QString& c, const QString& t, Icon i, int b) override {
             clock->advance(ms(5000));
+            if (meanwhile) meanwhile();
             return ScriptedPrompt::message(c, t, i, b);
         }
     } slow;
@@ -195,6 +197,15 @@ TEST_F(SequenceTest, AnsweringTimeCountsTowardsTheNextInterval) {
     s.Stop();
     EXPECT_EQ(s.SequenceText, "65*31000*83*6000*68*60000*");
     EXPECT_EQ(slow.asked.size(), 2);
+
+    // Stopped while the question is open: the key is not added to the ended take.
+    s.Clear();
+    s.StartRecording();
+    s.RecordKey(65);
+    clock.advance(ms(31000));
+    slow.meanwhile = [&] { s.Stop(); };
+    s.RecordKey(83);
+    EXPECT_EQ(s.SequenceText, "65*5000*");
 }
 
 // ---------------------------------------------------------------- checks and loading
@@ -286,6 +297,7 @@ TEST_F(SequenceTest, WhatIsNotASequenceArchiveIsAReadError) {
         archive("noentry.rbs", "65*100*", Sequence::kPassword, "Outro.txt"),
         dir.filePath("absent.rbs"),
         dir.path(),
+        archive("huge.rbs", QByteArray("65*100*").repeated(17 * 1024 * 1024 / 7)),  // valid, but no sequence is that long
     };
     for (const QString& f : files) {
         seq->SequenceText = "83*5*";
@@ -463,6 +475,7 @@ TEST_F(SequenceTest, StopAndChangesDuringAWait) {
 TEST_F(SequenceTest, RepeatLoopsSeamlesslyAndEndsOnUntickOrStop) {
     seq->SequenceText = "65*100*83*100*";
     seq->RepeatSequence = true;
+    clock.lateBy = ms(3);  // every wake is late: the passes must not drift
     int waits = 0;
     clock.duringWait = [&](auto) {
         if (++waits == 5) seq->RepeatSequence = false;  // unticked in the third pass
