@@ -22,7 +22,7 @@
 namespace rb {
 
 // Version of this engine; the program refuses any other.
-inline constexpr std::uint32_t kVersion = 0x00020002;
+inline constexpr std::uint32_t kVersion = 0x00020003;
 
 enum class System : std::uint32_t {};
 enum class Sound : std::uint32_t {};
@@ -211,6 +211,14 @@ RBCORE_API Result System_Update(System system);
 // reset clears the underflow count and the worst callback time.
 RBCORE_API Result System_GetOutputStats(System system, OutputStats* stats, bool reset);
 RBCORE_API Result System_GetChannelsPlaying(System system, int* channels);
+// The safety limiter, the master bus's last stage after the master effects,
+// on every output, in renders and in recordings of the mix: a sample never
+// leaves above -0.3 dBFS, and a mix that stays below that leaves bit for bit
+// as it came. Off in a new engine, so a caller that never asks mixes as
+// before (the program switches it on from its settings); the switch holds
+// across close and init.
+RBCORE_API Result System_SetMasterLimiter(System system, bool on);
+RBCORE_API Result System_GetMasterLimiter(System system, bool* on);
 
 RBCORE_API Result System_CreateSound(System system, const char* nameOrData, std::uint32_t mode,
                                      const CreateSoundExInfo* exinfo, Sound* sound);
@@ -249,6 +257,10 @@ RBCORE_API Result System_FeedNullRecord(System system, const void* data, unsigne
 // ---- channels (control thread) ----
 RBCORE_API Result Channel_SetVolume(Channel channel, float volume);
 RBCORE_API Result Channel_GetVolume(Channel channel, float* volume);
+// Stereo position of the play, -1 (left) to 1 (right), constant power; a play
+// starts in the centre, where it sounds exactly as without a position.
+RBCORE_API Result Channel_SetPan(Channel channel, float pan);
+RBCORE_API Result Channel_GetPan(Channel channel, float* pan);
 RBCORE_API Result Channel_SetPaused(Channel channel, bool paused);
 RBCORE_API Result Channel_GetPaused(Channel channel, bool* paused);
 RBCORE_API Result Channel_SetChannelGroup(Channel channel, ChannelGroup group);
