@@ -175,6 +175,7 @@ void SoundCore::CreateSounds(bool withRecordBuffer) {
         LogResult(rb::System_SetSoftwareFormat(SoundSystem, settings_.OutputRate, settings_.OutputFormat, 0, 0,
                                                rb::DSP_RESAMPLER_LINEAR));
     LogResult(rb::System_Init(SoundSystem, rb::kMaxChannels, rb::INIT_NORMAL, nullptr));
+    ApplyLimiter();
 
     for (int i = 0; i < KeyLines.size(); ++i) {
         if (i >= kMaxKeys) {

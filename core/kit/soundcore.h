@@ -94,6 +94,9 @@ public:
     // The number of records the scans visit: one per line, at most 64.
     int ScanCount() const { return KeyLines.size() < kMaxKeys ? static_cast<int>(KeyLines.size()) : kMaxKeys; }
 
+    // Switches the engine's master limiter as Master_Limiter says.
+    void ApplyLimiter() { LogResult(rb::System_SetMasterLimiter(SoundSystem, settings_.Master_Limiter)); }
+
     // ---- playing ----
     bool IsChannelPlaying(rb::Channel channel);
     // volumeFactor scales the key's volume for this play only (a MIDI velocity).

@@ -71,6 +71,7 @@ void Settings::LoadConfiguration() {
     ShowAnimation = readBool(ini, "ShowAnimation", false);
     UseEffects = readBool(ini, "UseEffects", true);
     Record_Mix = readBool(ini, "Record_Mix", false);
+    Master_Limiter = readBool(ini, "Master_Limiter", true);
     // Blanks around a folder are never part of it, quoted or not.
     const QString packPath =
         ini.value(kSection, QStringLiteral("PackPath")).value_or(QStringLiteral("Pacotes\\")).trimmed().left(2047);
@@ -128,6 +129,7 @@ bool Settings::SaveConfiguration(QString* error) const {
     ini.setValue(kSection, QStringLiteral("PackName"), IniFile::Quoted(PackName));
     ini.setValue(kSection, QStringLiteral("Midi_Input"), IniFile::Quoted(Midi_Input));
     ini.setValue(kSection, QStringLiteral("Record_Mix"), flag(Record_Mix));
+    ini.setValue(kSection, QStringLiteral("Master_Limiter"), flag(Master_Limiter));
     return WriteTextLines(iniPath_, ini.lines(), error);
 }
 

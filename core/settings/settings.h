@@ -60,6 +60,7 @@ public:
     bool UseEffects = true;
     QString Midi_Input;  // MIDI input port by name; empty = none
     bool Record_Mix = false;  // "Gravar o Que Eu Toco": recordings take the output mix
+    bool Master_Limiter = true;  // "Limitador na saída": the output never passes -0.3 dBFS
     QString PackPath;
     QString PackName;
     // Where the banner list is published (scheme and host); empty turns the
