@@ -298,7 +298,7 @@ void SoundCore::RemoveKey(int index) {
 rb::Sound SoundCore::layerSound(const QString& path, std::uint32_t mode) {
     for (const PooledSound& p : layerPool_)
         if (p.mode == mode && p.path.compare(path, kFileNameCase) == 0) return p.sound;
-    if (layerBytes_ >= kMaxLayerBytes) return rb::Sound{};
+    if (layerBytes_ >= LayerBudget) return rb::Sound{};
     rb::Sound sound{};
     LogResult(rb::System_CreateSound(SoundSystem, nativePath(path).constData(), mode, nullptr, &sound));
     if (sound == rb::Sound{}) return sound;
@@ -340,10 +340,9 @@ bool SoundCore::buildLayers(int index, const QList<LayerLine>& lines, const QStr
         const bool own = paths[i].compare(r.fileName, kFileNameCase) == 0;
         const rb::Sound sound = own ? r.sound : layerSound(paths[i], mode);
         if (sound == rb::Sound{}) {
-            report(layerBytes_ >= kMaxLayerBytes
-                       ? QStringLiteral("%1: as camadas passam de %2 MB de memória; a tecla %3 toca só a amostra de Keys.txt.")
-                             .arg(LayerFile::kFileName)
-                             .arg(kMaxLayerBytes >> 20)
+            report(layerBytes_ >= LayerBudget
+                       ? QStringLiteral("%1: as camadas passam de %2 de memória; a tecla %3 toca só a amostra de Keys.txt.")
+                             .arg(LayerFile::kFileName, LayerBudgetText())
                              .arg(l.key)
                        : QStringLiteral("%1, linha %2 recusada: a amostra %3 não pôde ser lida. A tecla %4 toca a amostra de Keys.txt.")
                              .arg(LayerFile::kFileName)

@@ -144,8 +144,10 @@ public:
     LayerFile Layers;  // the package's Layers.txt, loaded with its sounds
     LayerRandom LayerChoice;
     // The decoded samples all layers together may take; what comes after
-    // plays the Keys.txt sample alone.
+    // plays the Keys.txt sample alone. Kit imports keep within it too.
     static constexpr std::uint64_t kMaxLayerBytes = std::uint64_t{1} << 30;
+    std::uint64_t LayerBudget = kMaxLayerBytes;
+    QString LayerBudgetText() const { return QStringLiteral("%1 MB").arg((LayerBudget + (1u << 20) - 1) >> 20); }
     QString LayersFile() const { return PackageFolder() + LayerFile::kFileName; }
     TAG_SOUND_DATA PendingKey;
     std::uint32_t PlayCount = 0;

@@ -210,6 +210,18 @@ TEST_F(Layers, EditingAndDeletingKeysKeepTheFileInStep) {
     EXPECT_TRUE(log.shown.isEmpty()) << log.shown.value(0).lines.join('\n').toStdString();
 }
 
+// Layers past the memory budget are not loaded: their key plays Keys.txt.
+TEST_F(Layers, LayersPastTheMemoryBudgetLeaveTheirKeyOneSample) {
+    core->LayerBudget = 30000;  // one more 4800-frame sample than the first key needs
+    makeKit({"70*0*0.5*1*0*soft.wav", "70*0.5*1*1*0*hard.wav", "71*0*1*1*0*r1.wav", "71*0*1*1*0*r2.wav", "71*0*1*1*0*r3.wav"});
+    EXPECT_EQ(core->KeySounds[0].layers.count, 2);
+    EXPECT_EQ(core->KeySounds[1].layers.count, 0);
+    ASSERT_EQ(log.shown.size(), 1);
+    EXPECT_EQ(log.shown[0].lines,
+              QStringList{"Layers.txt: as camadas passam de 1 MB de memória; a tecla 71 toca só a amostra de Keys.txt."});
+    EXPECT_NEAR(hit(71), 0.3f, 1e-6);
+}
+
 // Master_Limiter (on unless switched off) reaches the engine with the sounds.
 TEST_F(Layers, TheSettingSwitchesTheMasterLimiter) {
     settings->PackName = "Kit";
