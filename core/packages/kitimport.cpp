@@ -100,18 +100,37 @@ double loudestSide(float pan, const SampleMeasure& m) {
     return std::max(m.left * std::sqrt(2.0) * std::cos(theta), m.right * std::sqrt(2.0) * std::sin(theta));
 }
 
-// The headroom factor: the kit's loudest single hit at -6 dBFS, and no
-// layer's level above 1 (the engine's largest volume).
+// The headroom factor: the kit's loudest single hit at -6 dBFS. A hit plays
+// at most at full volume (the engine's largest), so a layer whose level the
+// factor takes past 1 is heard at 1: the loudest hit for a factor is found
+// with that in mind, and the factor by halving the interval that holds it.
 double headroom(const KitPlan& plan, const QHash<QString, SampleMeasure>& measures) {
-    double loudest = 0.0, level = 0.0;
+    struct Hit {
+        double level, peak;
+    };
+    std::vector<Hit> hits;
+    double least = 0.0;
     for (const KitKey& k : plan.keys)
         for (const KitLayer& l : k.layers) {
-            loudest = std::max(loudest, l.level * loudestSide(k.pan, measures.value(l.source)));
-            level = std::max(level, l.level);
+            const double peak = loudestSide(k.pan, measures.value(l.source));
+            if (l.level <= 0.0 || peak <= 0.0) continue;
+            hits.push_back({l.level, peak});
+            least = least == 0.0 ? l.level : std::min(least, l.level);
         }
-    double scale = loudest > 0.0 ? kKitPeak / loudest : 1.0;
-    if (level > 0.0) scale = std::min(scale, 1.0 / level);
-    return scale;
+    if (hits.empty()) return 1.0;
+    const auto loudest = [&](double scale) {
+        double most = 0.0;
+        for (const Hit& h : hits) most = std::max(most, std::min(1.0, h.level * scale) * h.peak);
+        return most;
+    };
+    // Beyond 1 / least every layer plays at full volume: nothing gets louder.
+    double low = 0.0, high = 1.0 / least;
+    if (loudest(high) <= kKitPeak) return high;
+    for (int i = 0; i < 60; ++i) {
+        const double mid = 0.5 * (low + high);
+        (loudest(mid) > kKitPeak ? high : low) = mid;
+    }
+    return low;
 }
 
 }  // namespace

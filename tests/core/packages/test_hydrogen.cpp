@@ -579,6 +579,30 @@ TEST_F(KitImportTest, GMRockKitKeepsEveryLayerAndLeavesHeadroom) {
     EXPECT_NEAR(loudest, 0.5012f, 0.002f) << "-6 dBFS";
 }
 
+// A soft layer whose gain boosts a quiet sample past full volume does not
+// hold the whole kit down: the loudest hit any layer can give is -6 dBFS.
+TEST_F(KitImportTest, AQuietLayerBoostedByItsGainStillLeavesTheLoudestHitAtMinusSix) {
+    const QString kit = dir.path() + "/kit";
+    writeKit(kit, kitXml("<instrument><name>Kick</name><volume>1</volume>"
+                         "<layer><filename>soft.wav</filename><min>0</min><max>0.5</max><gain>4</gain></layer>"
+                         "<layer><filename>hard.wav</filename><min>0.5</min><max>1</max><gain>1</gain></layer></instrument>"),
+             {});
+    writeWavFile(kit + "/soft.wav", toneSamples(220, 4800, 0.1f));
+    writeWavFile(kit + "/hard.wav", toneSamples(220, 4800, 0.9f));
+    settings->Master_Limiter = false;
+    ASSERT_EQ(import(kit).result, KitImport::Imported);
+    const auto peakAt = [&](float velocity) {
+        core->PlayKey(kVkSpace, 1.0f, velocity);
+        float peak = 0;
+        for (const float v : render(4800)) peak = std::max(peak, std::abs(v));
+        for (rb::Channel c : core->KeySounds[0].channels) rb::Channel_Stop(c);
+        render(512);
+        return peak;
+    };
+    EXPECT_NEAR(peakAt(1.0f), 0.5012f, 0.003f);
+    EXPECT_NEAR(peakAt(0.2f), 0.1f, 0.002f) << "the soft layer at full volume, no louder";
+}
+
 // A kit whose layers pass the memory budget: the last instruments keep
 // only their hardest layer, and the import says so.
 TEST_F(KitImportTest, LayersPastTheMemoryBudgetAreLeftOutAndReported) {
