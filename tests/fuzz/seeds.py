@@ -377,6 +377,18 @@ def text_seeds():
     put(t, "many-broken", crlf(*["linha %d" % i for i in range(30)]))
     dictionary(t, ["*", "\r\n", "127", "65535", "$", "0x"])
 
+    t = "layers"
+    put(t, "good", crlf("Velocidade*0.8", "65*0*0.5*1*0*a.wav", "65*0.5*1*0.8*-0.5*sub\\c.wav",
+                        "66*0*1*1*1*b.wav", "66*0*1*1.2*1*a.wav", "67*0*1*1*0*sub/c.wav"))
+    put(t, "round-robin", crlf(*["65*0*1*1*0*%s" % f for f in ("a.wav", "sub/c.wav", "a.wav", "../fora.wav")]))
+    put(t, "bad", crlf("65*0*0.5*1*0", "x*0*1*1*0*a.wav", "65*-1*1*1*0*a.wav", "66*0.7*0.2*1*0*b.wav",
+                       "67*0*1*99*0*a.wav", "67*0*1*1*nan*a.wav", "65*0*1*1*0*", "66*0*1*1*0*falta.wav",
+                       "66*0*1*1*0*texto.wav", "Velocidade*2", "velocidade*0,5", "65*0*1*1*0*/etc/hostname"))
+    put(t, "too-many", crlf(*["65*0*1*1*0*a.wav"] * 40))
+    put(t, "other-keys", crlf("99*0*1*1*0*a.wav", "0*0*1*1*0*a.wav", "65536*0*1*1*0*a.wav", "$41*0*1*1*0*a.wav"))
+    dictionary(t, ["*", "Velocidade", "0.5", "0,5", "1", "-1", "a.wav", "b.wav", "sub/c.wav", "sub\\", "../",
+                   "65", "66", "67", "\r\n"])
+
     t = "banner"
     sep = "\xfd"
     put(t, "list", crlf("http://127.0.0.1/a.gif" + sep + "http://127.0.0.1/",
