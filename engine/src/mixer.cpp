@@ -193,10 +193,18 @@ std::uint32_t RecordTarget::position() const noexcept {
 
 namespace {
 
-// The gain glides from `from` by `slope` per frame, the same on both sides.
+// Step k's gain glides from from[k] by slope[k] per frame, the same on both
+// sides; steps left at rest (from 1, slope 0) are passed over.
 RB_CLONES
-void glide(float* __restrict s, const float* __restrict ramp, int samples, float from, float slope) noexcept {
-    for (int k = 0; k < samples; ++k) s[k] *= from + slope * ramp[k];
+void glide(float* __restrict s, const float* __restrict ramp, int frames, int step, const float* __restrict from,
+           const float* __restrict slope) noexcept {
+    for (int k = 0, first = 0; first < frames; ++k, first += step) {
+        if (from[k] == 1.0f && slope[k] == 0.0f) continue;
+        const int samples = 2 * std::min(step, frames - first);
+        float* d = s + 2 * first;
+        const float f = from[k], sl = slope[k];
+        for (int i = 0; i < samples; ++i) d[i] *= f + sl * ramp[i];
+    }
 }
 
 // The largest magnitude of each run of `step` frames, a NaN left out.
@@ -249,6 +257,7 @@ void Limiter::processBlock(float* s, int frames) noexcept {
     constexpr int kMaxSteps = kBlockFrames / kStep;
     const int steps = (frames + kStep - 1) / kStep;
     std::array<float, kMaxSteps> need{};  // the largest gain each step's samples allow
+    std::array<float, kMaxSteps> starts{}, slopes{};
     stepPeaks(s, frames, kStep, need.data());
     for (float& n : need)
         // Aimed a hair under the ceiling, so the rounding of the gains and
@@ -274,10 +283,11 @@ void Limiter::processBlock(float* s, int frames) noexcept {
             to = std::min(here, ahead);  // down before the next step's peak arrives
             hold_ = holdFrames_;
         }
-        if (from != 1.0f || to != 1.0f)
-            glide(s + 2 * k * kStep, kRamp.data(), 2 * len, from, (to - from) / static_cast<float>(len));
+        starts[static_cast<std::size_t>(k)] = from;
+        slopes[static_cast<std::size_t>(k)] = (to - from) / static_cast<float>(len);
         gain_ = to;
     }
+    glide(s, kRamp.data(), frames, kStep, starts.data(), slopes.data());
 }
 
 // ---- control thread ----
