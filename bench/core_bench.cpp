@@ -7,6 +7,7 @@
 #include "sequences/sequencerender.h"
 #include "settings/settings.h"
 #include "kit/soundcore.h"
+#include "base/textfiles.h"
 
 #include <benchmark/benchmark.h>
 #include <sndfile.h>
@@ -36,22 +37,28 @@ void writeWav(const QString& path, int rate, int channels, double seconds) {
     sf_close(f);
 }
 
-// A package of 64 one-second 44.1 kHz WAV files.
+// A package of 64 one-second 44.1 kHz WAV files; with layers, every key has
+// the 32 layers a key may hold: two velocity tiers of 16 alternatives, each
+// one of the package's files, placed off centre.
 struct Package {
     QTemporaryDir dir;
     rimbal::Settings settings;
     ScriptedPrompt prompt;
     RecordingLog log;
     rimbal::SoundCore core{settings, prompt, log};
-    Package() : settings(dir.path() + u'/') {
+    explicit Package(bool layers = false) : settings(dir.path() + u'/') {
         settings.LoadConfiguration();
         settings.PackName = QStringLiteral("Bench");
         QDir().mkpath(core.PackageFolder());
+        QStringList layerLines;
         for (int i = 0; i < 64; ++i) {
             const QString name = QStringLiteral("s%1.wav").arg(i);
             writeWav(core.PackageFolder() + name, 44100, 1, 1.0);
             core.KeyLines.append(QStringLiteral("%1*0*0*0*0*1,00*0*0*0*0*0*0*0*0*0*0*0*0*0*0*0*0*%2").arg(0x200 + i).arg(name));
+            for (int j = 0; j < rimbal::kMaxLayers && layers; ++j)
+                layerLines << QStringLiteral("%1*%2*%3*1*0.3*s%4.wav").arg(0x200 + i).arg(j < 16 ? "0" : "0.5", j < 16 ? "0.5" : "1").arg((i + j) % 64);
         }
+        if (layers) rimbal::WriteTextLines(core.LayersFile(), layerLines);
         rb::System_Create(&core.SoundSystem);
         rb::System_SetOutput(core.SoundSystem, rb::OUTPUTTYPE_NULL);
     }
@@ -72,10 +79,12 @@ BENCHMARK(BM_CreateSounds64)->Unit(benchmark::kMillisecond);
 
 // Full table, every key with fifteen plays of which half still sound; each
 // press looks at the whole table before finding its key. Argument 1 plays
-// with a velocity factor, as a MIDI note does.
+// with a velocity factor, as a MIDI note does; 2 plays a key with 32 layers
+// at a MIDI velocity (the layer chosen by velocity and round robin, and placed).
 void BM_PlayKeyFullTable(benchmark::State& state) {
-    Package p;
+    Package p(state.range(0) == 2);
     p.core.CreateSounds(false);
+    if (state.range(0) == 2 && p.core.KeySounds[63].layers.count != rimbal::kMaxLayers) state.SkipWithError("layers missing");
     for (int k = 0; k < 64; ++k)
         for (int s = 0; s < 15; ++s) p.core.PlayKey(static_cast<std::uint16_t>(0x200 + k));
     // Stop every other slot so half are free and half play.
@@ -84,7 +93,8 @@ void BM_PlayKeyFullTable(benchmark::State& state) {
     const auto last = static_cast<std::uint16_t>(0x200 + 63);
     int n = 0;
     for (auto _ : state) {
-        if (state.range(0)) p.core.PlayKey(last, 0.5f);
+        if (state.range(0) == 2) p.core.PlayKey(last, 0.5f, 0.7f);
+        else if (state.range(0)) p.core.PlayKey(last, 0.5f);
         else p.core.PlayKey(last);
         // Free the slot again so every press does the same work.
         state.PauseTiming();
@@ -95,7 +105,24 @@ void BM_PlayKeyFullTable(benchmark::State& state) {
     state.counters["plays"] = n;
     p.core.ReleaseSounds(false);
 }
-BENCHMARK(BM_PlayKeyFullTable)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PlayKeyFullTable)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+
+// The choice of the layer alone, on a key with 32 layers: 16 alternatives
+// at each velocity, a velocity that moves on with every hit.
+void BM_ChooseLayer(benchmark::State& state) {
+    rimbal::KeyLayers key;
+    for (int i = 0; i < rimbal::kMaxLayers; ++i)
+        key.layer[static_cast<std::size_t>(i)] = {static_cast<rb::Sound>(i + 1), i < 16 ? 0.0f : 0.5f, i < 16 ? 0.5f : 1.0f, 1.0f, 0.0f};
+    key.count = rimbal::kMaxLayers;
+    rimbal::LayerRandom random(1);
+    float velocity = 0;
+    for (auto _ : state) {
+        velocity = velocity >= 1.0f ? 0.0f : velocity + 0.0137f;
+        key.last = rimbal::ChooseLayer(key, velocity, random);
+        benchmark::DoNotOptimize(key.last);
+    }
+}
+BENCHMARK(BM_ChooseLayer);
 
 // "Salvar" on the last key of a full package: the name check, the line and
 // the rewrite of Keys.txt through a temporary file, the sound kept.

@@ -204,12 +204,8 @@ std::vector<rb::ChannelGroup> effectGroups(rb::System sys) {
     return groups;
 }
 
-// 64 channels, optionally through the effect groups, optionally with the
-// metronome clicking at 300 beats per minute.
-void mix(benchmark::State& state, bool effects, bool metronome = false) {
-    rb::System sys = nullEngine();
-    const rb::Metronome clicks{metronome, 300, 4, 0.7f};
-    rb::System_SetMetronome(sys, &clicks);
+// 64 looping channels at a volume, optionally through the effect groups.
+void startMix(rb::System sys, bool effects, float volume) {
     std::vector<rb::Sound> sounds;
     for (int i = 0; i < 8; ++i) {
         rb::Sound s{};
@@ -221,10 +217,19 @@ void mix(benchmark::State& state, bool effects, bool metronome = false) {
     for (int i = 0; i < 64; ++i) {
         rb::Channel c{};
         rb::System_PlaySound(sys, rb::CHANNEL_FREE, sounds[static_cast<std::size_t>(i % 8)], true, &c);
-        rb::Channel_SetVolume(c, 0.1f);
+        rb::Channel_SetVolume(c, volume);
         if (effects) rb::Channel_SetChannelGroup(c, groups[static_cast<std::size_t>(i % 16)]);
         rb::Channel_SetPaused(c, false);
     }
+}
+
+// 64 channels, optionally through the effect groups, optionally with the
+// metronome clicking at 300 beats per minute.
+void mix(benchmark::State& state, bool effects, bool metronome = false) {
+    rb::System sys = nullEngine();
+    const rb::Metronome clicks{metronome, 300, 4, 0.7f};
+    rb::System_SetMetronome(sys, &clicks);
+    startMix(sys, effects, 0.1f);
     constexpr unsigned frames = 4800;  // 100 ms per iteration
     std::vector<float> out(2 * frames);
     rb::System_RenderNull(sys, out.data(), frames);
@@ -245,6 +250,50 @@ void BM_Mix64WithMetronome(benchmark::State& state) { mix(state, false, true); }
 BENCHMARK(BM_Mix64Plain);
 BENCHMARK(BM_Mix64WithEffects);
 BENCHMARK(BM_Mix64WithMetronome);
+
+double threadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + 1e-9 * static_cast<double>(t.tv_nsec);
+}
+
+// The master limiter's share of the plain 64-channel mix. One engine renders
+// in turn with the limiter and without it (switched on, it starts at rest),
+// so a busy machine slows both alike; limiter_pct is the extra thread CPU
+// time with it. Argument loud: 0, the mix stays below the ceiling (the
+// limiter only looks); 1, 64 loops at 0.1 sum to 1.6 times full scale and it
+// works on every block.
+void BM_Mix64Limiter(benchmark::State& state) {
+    rb::System sys = nullEngine();
+    startMix(sys, false, state.range(0) ? 0.1f : 0.01f);
+    constexpr unsigned frames = 4800;
+    std::vector<float> out(2 * frames);
+    double without = 0, with = 0;
+    float loudest = 0;
+    const auto timed = [&](bool limiter) {
+        rb::System_SetMasterLimiter(sys, limiter);
+        const double t0 = threadCpuSeconds();
+        rb::System_RenderNull(sys, out.data(), frames);
+        benchmark::DoNotOptimize(out.data());
+        const double spent = threadCpuSeconds() - t0;
+        if (limiter)
+            for (float v : out) loudest = std::max(loudest, std::fabs(v));
+        return spent;
+    };
+    bool plainFirst = true;
+    for (auto _ : state) {
+        // Each goes first in turn.
+        if (plainFirst) without += timed(false);
+        with += timed(true);
+        if (!plainFirst) without += timed(false);
+        plainFirst = !plainFirst;
+    }
+    state.counters["mix_us"] = 1e6 * without / static_cast<double>(state.iterations());
+    state.counters["limiter_pct"] = without > 0 ? 100.0 * (with - without) / without : 0;
+    state.counters["limited_peak"] = loudest;
+    rb::System_Release(sys);
+}
+BENCHMARK(BM_Mix64Limiter)->ArgName("loud")->Arg(0)->Arg(1)->MinTime(3);
 
 // The effect groups after one short hit each, then silence: six seconds of
 // output per iteration, the tails ringing out and the chains resting after.

@@ -1,16 +1,18 @@
 // Hydrogen kit import on GMRockKit from hydrogen-data (about 11 MB of
 // samples): unpacking its .h2drumkit, reading and laying out drumkit.xml,
 // decoding the chosen samples, and the whole import from the folder and from
-// the archive, sounds created. "max_gap_ms" is the longest stretch without a
-// progress report, in which the windows could not repaint. Last, hostile
-// kits: an internal entity used many times, rich text of many unclosed
-// "<head" tags, and a million empty instruments.
+// the archive, sounds created; then every kit installed on the machine.
+// "max_gap_ms" is the longest stretch without a progress report, in which the
+// windows could not repaint. Last, hostile kits: an internal entity used many
+// times, rich text of many unclosed "<head" tags, and a million empty
+// instruments.
 #include "packages/hydrogen.h"
 #include "archives/kitarchive.h"
 #include "packages/packages.h"
 #include "scriptedprompt.h"
 #include "settings/settings.h"
 #include "kit/soundcore.h"
+#include "sequences/sequencerender.h"
 
 #include "rbcore.h"
 
@@ -24,6 +26,9 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
 
 namespace {
 
@@ -184,5 +189,102 @@ void BM_ReadManyEmptyInstruments(benchmark::State& state) {
     state.counters["not_imported"] = static_cast<double>(notImported);
 }
 BENCHMARK(BM_ReadManyEmptyInstruments)->Arg(1'200'000)->Iterations(1)->Unit(benchmark::kMillisecond);
+QStringList installedKits() {
+    const QString root = QStringLiteral("/usr/share/hydrogen/data/drumkits/");
+    QStringList kits;
+    for (const QString& name : QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase))
+        if (QFileInfo(root + name + QStringLiteral("/drumkit.xml")).isFile()) kits << root + name;
+    return kits;
+}
+
+double residentMb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly)) return 0;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:")) return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return 0;
+}
+
+// Every kit installed here (Debian's hydrogen-drumkits brings fifteen more
+// than GMRockKit; ForzeeStereo, 156 MB of samples, is the largest): the whole
+// import with its sounds taken into use, timed, then what the kit gives.
+// keys and layers: loaded. loudest_dbfs: the loudest single hit of any key,
+// each alone at the hardest velocity, before the limiter. full_scale: samples
+// at full scale in a 16-bit render that hits every key once, 100 ms apart,
+// the limiter on as configured by default. rss_mb: this process with the kit
+// in use (run one kit alone for its own figure).
+void BM_ImportInstalledKit(benchmark::State& state) {
+    const QStringList kits = installedKits();
+    if (state.range(0) >= kits.size()) {
+        state.SkipWithError("no such kit here (apt-get install hydrogen-drumkits)");
+        return;
+    }
+    const QString source = kits[static_cast<int>(state.range(0))];
+    state.SetLabel(QFileInfo(source).fileName().toStdString());
+    for (auto _ : state) {
+        state.PauseTiming();
+        QTemporaryDir dir;
+        rimbal::Settings settings(dir.path() + u'/');
+        settings.LoadConfiguration();
+        ScriptedPrompt prompt;
+        RecordingLog log;
+        rimbal::SoundCore core(settings, prompt, log);
+        rb::System_Create(&core.SoundSystem);
+        rb::System_SetOutput(core.SoundSystem, rb::OUTPUTTYPE_NULL);
+        core.CreateSounds(false);
+        rimbal::Packages packages(core, prompt, log, [](const QString&, double) { QCoreApplication::processEvents(); });
+        state.ResumeTiming();
+        const rimbal::KitImport done = packages.ImportHydrogenKit(source);
+        state.PauseTiming();
+        if (done.result != rimbal::KitImport::Imported) state.SkipWithError("import failed");
+        state.counters["rss_mb"] = residentMb();
+        int layers = 0;
+        for (int i = 0; i < core.ScanCount(); ++i) layers += std::max(1, core.KeySounds[static_cast<std::size_t>(i)].layers.count);
+        state.counters["keys"] = core.KeyCount;
+        state.counters["layers"] = layers;
+        state.counters["not_placed"] = static_cast<double>(done.notImported.size());
+
+        rb::System_SetMasterLimiter(core.SoundSystem, false);
+        std::vector<float> out(2 * 4800);
+        float loudest = 0;
+        QString sequence;
+        for (int i = 0; i < core.ScanCount(); ++i) {
+            const auto& r = core.KeySounds[static_cast<std::size_t>(i)];
+            if (r.sound == rb::Sound{}) continue;
+            sequence += QStringLiteral("%1*100*").arg(r.playKey);
+            core.PlayKey(r.playKey, 1.0f, 1.0f);
+            for (int block = 0; block < 200; ++block) {
+                rb::System_RenderNull(core.SoundSystem, out.data(), 4800);
+                for (const float v : out) loudest = std::max(loudest, std::abs(v));
+                int playing = 0;
+                rb::System_GetChannelsPlaying(core.SoundSystem, &playing);
+                if (playing == 0) break;
+            }
+            for (rb::Channel c : r.channels)
+                if (c != rb::Channel{}) rb::Channel_Stop(c);
+            rb::System_RenderNull(core.SoundSystem, out.data(), 480);
+        }
+        state.counters["loudest_dbfs"] = loudest > 0 ? 20 * std::log10(loudest) : -999;
+        core.ApplyLimiter();
+        rimbal::RenderResult rendered;
+        QString error;
+        const QString wav = dir.path() + QStringLiteral("/all-keys.wav");
+        sequence.chop(5);
+        int fullScale = -1;
+        if (rimbal::RenderSequence(core, sequence, wav, rendered, error)) {
+            QFile f(wav);
+            f.open(QIODevice::ReadOnly);
+            const QByteArray bytes = f.readAll().mid(44);
+            const auto* pcm = reinterpret_cast<const std::int16_t*>(bytes.constData());
+            fullScale = 0;
+            for (qsizetype k = 0; k < bytes.size() / 2; ++k) fullScale += pcm[k] >= 32767 || pcm[k] <= -32767;
+        }
+        state.counters["full_scale"] = fullScale;
+        core.ReleaseSounds(true);
+        rb::System_Release(core.SoundSystem);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_ImportInstalledKit)->DenseRange(0, 15)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

@@ -148,7 +148,7 @@ TFrmCenter::TFrmCenter(AppContext& ctx, QWidget* parent)
     FormCreate();
     qApp->installEventFilter(this);
     // MIDI notes take the key-down road, so they light, count and record like keys.
-    ctx.midi.KeyDown = [this](std::uint16_t key, float factor) { FormKeyDown(key, factor); };
+    ctx.midi.KeyDown = [this](std::uint16_t key, float factor, float velocity) { FormKeyDown(key, factor, velocity); };
     ctx.midi.OpenConfigured();
     m_setTecla = new TFrmSetTecla(ctx, this);
     m_listaTeclas = new TFrmListaTeclas(ctx, *m_setTecla, this);
@@ -236,10 +236,10 @@ bool TFrmCenter::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TFrmCenter::FormKeyDown(std::uint16_t key, float volumeFactor) {
+void TFrmCenter::FormKeyDown(std::uint16_t key, float volumeFactor, float velocity) {
     if (key == 0) return;
     m_ctx.sequence.RecordKey(key);
-    m_ctx.core.PlayKey(key, volumeFactor);
+    m_ctx.core.PlayKey(key, volumeFactor, velocity);
 }
 
 void TFrmCenter::GravarSom1Click() { m_sound->GravarSom1Click(); }

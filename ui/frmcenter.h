@@ -44,7 +44,7 @@ public:
 
     // Every key-down of the window arrives here, already translated; so do
     // MIDI notes, with their velocity as a volume factor.
-    void FormKeyDown(std::uint16_t key, float volumeFactor = 1.0f);
+    void FormKeyDown(std::uint16_t key, float volumeFactor = 1.0f, float velocity = -1.0f);
 
     // The key definition and key list dialogs, which live as long as the window.
     TFrmSetTecla* SetTecla() const { return m_setTecla; }

@@ -54,6 +54,7 @@ TFrmPreferencias::TFrmPreferencias(AppContext& ctx, TFrmCenter* mainWindow, QWid
     option(m_ui->Check_MostraStatus, wShowStatus, false);
     option(m_ui->Check_Animacao, wShowAnimation, false);
     option(m_ui->Check_SemEfeitos, wUseEffects, true);
+    option(m_ui->Check_Limitador, wLimiter, false);
     connect(m_ui->BtnSelPastaPac, &QPushButton::clicked, this, &TFrmPreferencias::BtnSelPastaPacClick);
     connect(m_ui->BtnSelPacote, &QPushButton::clicked, this, [this] {
         TFrmListaPacotes manager(m_ctx, m_main, this);
@@ -93,6 +94,7 @@ void TFrmPreferencias::FormShow() {
     wShowStatus = s.ShowStatus;
     wShowAnimation = s.ShowAnimation;
     wUseEffects = s.UseEffects;
+    wLimiter = s.Master_Limiter;
     wMidiInput = s.Midi_Input;
     m_midi->Fill(MidiInput::Ports(), wMidiInput);
 
@@ -116,6 +118,7 @@ void TFrmPreferencias::FormShow() {
     m_ui->Check_Animacao->setChecked(wShowAnimation);
     m_ui->Check_MostraStatus->setChecked(wShowStatus);
     m_ui->Check_SemEfeitos->setChecked(!wUseEffects);
+    m_ui->Check_Limitador->setChecked(wLimiter);
     m_ui->Edit_PastaPacotes->setText(s.RelativeForm(s.PackPath));
     m_ui->Edit_Pacote->setText(s.PackName);
     if (!s.StartingUp) {
@@ -270,6 +273,7 @@ void TFrmPreferencias::FormClose() {
     s.ShowStatus = wShowStatus;
     s.ShowAnimation = wShowAnimation;
     s.UseEffects = wUseEffects;
+    s.Master_Limiter = wLimiter;
     if (wPackPath != s.PackPath) s.PackPath = s.NormalizePackPath(wPackPath);
     s.Midi_Input = wMidiInput;
     QString error;
@@ -280,6 +284,9 @@ void TFrmPreferencias::FormClose() {
         return;
     }
     if (m_main) m_main->PaintCanaisPaint();
+    // The limiter switches at once, whatever plays.
+    if (s.Master_Limiter != before.Master_Limiter && core.SoundSystem != rb::System{})
+        core.CheckResult(rb::System_SetMasterLimiter(core.SoundSystem, s.Master_Limiter));
     // The chosen MIDI port opens at once, also one that was missing at start;
     // the engine goes on playing. During start-up the main window opens it.
     if ((m_midiPicked || s.Midi_Input != m_ctx.midi.PortName()) && !s.StartingUp) {

@@ -54,7 +54,7 @@ private:
     int wOutput = -1, wPlayback = -1, wRecord = -1, wRate = 0, wFormat = 0, wMode = 0, wChannel = 0;
     int wPlaybackCount = 0, wRecordCount = 0;
     QString wPackPath;
-    bool wShowChannels = true, wShowStatus = true, wShowAnimation = false, wUseEffects = true;
+    bool wShowChannels = true, wShowStatus = true, wShowAnimation = false, wUseEffects = true, wLimiter = true;
     std::unique_ptr<MidiChoice> m_midi;
     QString wMidiInput;
     bool m_midiPicked = false;

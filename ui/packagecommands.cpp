@@ -225,16 +225,22 @@ void ImportHydrogenKitFile(AppContext& ctx, TFrmCenter& main, const QString& fil
     main.TimerInfo.start();
     main.TimerStatus.start();
     switch (done.result) {
-    case KitImport::Imported:
-        if (done.notImported.isEmpty())
+    case KitImport::Imported: {
+        if (done.notImported.isEmpty() && done.notes.isEmpty()) {
             ctx.prompt.message(QStringLiteral("Info"), QStringLiteral("Kit importado com sucesso!"), Prompt::Icon::Information,
                                Prompt::Ok);
-        else
-            ctx.log.showLog(QStringLiteral("Erros ao importar kit"),
-                            QStringList{QStringLiteral("O kit foi importado como o pacote \"%1\", sem estes instrumentos:")
-                                            .arg(done.package)} +
-                                done.notImported);
+            break;
+        }
+        QStringList lines;
+        if (!done.notImported.isEmpty())
+            lines << QStringLiteral("O kit foi importado como o pacote \"%1\", sem estes instrumentos:").arg(done.package)
+                  << done.notImported;
+        if (!done.notes.isEmpty())
+            lines << QStringLiteral("O kit foi importado como o pacote \"%1\"; algumas camadas ficaram de fora:").arg(done.package)
+                  << done.notes;
+        ctx.log.showLog(QStringLiteral("Erros ao importar kit"), lines);
         break;
+    }
     case KitImport::Failed:
         if (!done.notImported.isEmpty()) ctx.log.showLog(QStringLiteral("Erros ao importar kit"), done.notImported);
         ctx.prompt.message(QStringLiteral("Erro"),

@@ -159,6 +159,29 @@ bool SoundCore::AddKeySound(TAG_SOUND_DATA definition, bool editing, int index) 
         if (group != rb::ChannelGroup{}) undo.add([group] { rb::ChannelGroup_Release(group); });
     }
 
+    // The layers follow the key: another play key takes them along, another
+    // sound leaves them behind; lines of the new key that are not its own go.
+    const std::uint16_t oldKey = replacing ? r.playKey : 0;
+    const bool hadLayers = replacing && r.layers.count > 0;
+    QStringList layerLines = Layers.Raw;
+    bool layersChanged = false;
+    if (Layers.Present) {
+        if (keepSound && hadLayers && definition.playKey != oldKey) {
+            layersChanged = LayerFile::Retarget(layerLines, oldKey, definition.playKey, layersWanted(oldKey, slot));
+        } else if (!keepSound) {
+            if (hadLayers && !layersWanted(oldKey, slot)) layersChanged |= LayerFile::Retarget(layerLines, oldKey, 0, false);
+            if (!layersWanted(definition.playKey, slot))
+                layersChanged |= LayerFile::Retarget(layerLines, definition.playKey, 0, false);
+        }
+    }
+    if (layersChanged) {
+        const QStringList before = Layers.Raw;
+        if (!writeLayers(layerLines)) return false;
+        undo.add([this, before] {
+            if (WriteTextLines(LayersFile(), before)) takeLayerLines(before);
+        });
+    }
+
     TAG_SOUND_DATA stored = definition;
     stored.fileName = fileName;
     QStringList lines = KeyLines;
@@ -176,6 +199,7 @@ bool SoundCore::AddKeySound(TAG_SOUND_DATA definition, bool editing, int index) 
         if (r.sound != rb::Sound{}) CheckResult(rb::Sound_Release(r.sound));
         else ++KeyCount;
         r.sound = sound;
+        r.layers = KeyLayers{};
     }
     r.group = group;
     for (int j = 0; j < kEffects; ++j) {

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <algorithm>
 
@@ -183,11 +184,13 @@ void SoundCore::CreateSounds(bool withRecordBuffer) {
         LogResult(rb::System_SetSoftwareFormat(SoundSystem, settings_.OutputRate, settings_.OutputFormat, 0, 0,
                                                rb::DSP_RESAMPLER_LINEAR));
     LogResult(rb::System_Init(SoundSystem, rb::kMaxChannels, rb::INIT_NORMAL, nullptr));
+    ApplyLimiter();
+    Layers.Load(settings_.PackName.isEmpty() ? QString() : PackageFolder(), ErrorLog);
 
     const int lines = static_cast<int>(std::min<qsizetype>(KeyLines.size(), kMaxKeys));
     for (int i = 0; i < lines; ++i) {
         parseLine(i, KeyLines[i]);
-        if (OnSoundCreated) OnSoundCreated(i + 1, lines);
+        if (OnSoundCreated) OnSoundCreated(i + 1, lines + static_cast<int>(Layers.Lines.size()));
     }
     // The rest stays in the list, so a rewrite of Keys.txt loses nothing;
     // one line says so, however many there are.
@@ -201,6 +204,7 @@ void SoundCore::CreateSounds(bool withRecordBuffer) {
                             .arg(KeyLines.size())
                             .arg(KeyLines.size() - kMaxKeys)
                             .arg(kMaxKeys));
+    loadLayers();
 
     if (withRecordBuffer) {
         int rate = settings_.OutputRate;
@@ -231,6 +235,9 @@ void SoundCore::ReleaseSounds(bool withRecordSounds) {
         EmptyRecord(r);
     }
     KeyCount = 0;
+    for (const PooledSound& p : layerPool_) LogResult(rb::Sound_Release(p.sound));
+    layerPool_.clear();
+    layerBytes_ = 0;
     if (withRecordSounds) {
         if (RecordSound != rb::Sound{}) LogResult(rb::Sound_Release(RecordSound));
         if (PlaybackSound != rb::Sound{}) LogResult(rb::Sound_Release(PlaybackSound));
@@ -279,6 +286,8 @@ void SoundCore::RemoveKey(int index) {
     if (index < 0 || index >= KeyLines.size()) return;
     if (index < kMaxKeys) {
         TAG_SOUND_DATA& r = KeySounds[static_cast<std::size_t>(index)];
+        // The key's layer lines go with it, unless another key plays them too.
+        if (r.layers.count > 0 && !layersWanted(r.playKey, index)) moveLayers(r.playKey, 0);
         if (r.sound != rb::Sound{}) {
             CheckResult(rb::Sound_Release(r.sound));
             --KeyCount;
@@ -293,8 +302,149 @@ void SoundCore::RemoveKey(int index) {
     // A line that had no place in the table may have one now.
     if (index < kMaxKeys && KeyLines.size() >= kMaxKeys) {
         parseLine(kMaxKeys - 1, KeyLines[kMaxKeys - 1]);
+        loadLayers();  // its layers, if it has any; the others keep theirs
         ShowErrorLog(QStringLiteral("Erros ao criar sons"));
     }
+}
+
+// ---- layers ----
+
+rb::Sound SoundCore::layerSound(const QString& path, std::uint32_t mode) {
+    for (const PooledSound& p : layerPool_)
+        if (p.mode == mode && p.path.compare(path, kFileNameCase) == 0) return p.sound;
+    if (layerBytes_ >= LayerBudget) return rb::Sound{};
+    rb::Sound sound{};
+    LogResult(rb::System_CreateSound(SoundSystem, nativePath(path).constData(), mode, nullptr, &sound));
+    if (sound == rb::Sound{}) return sound;
+    // What it takes decoded: float frames at the mixer rate, one or two sides.
+    std::uint32_t frames = 0;
+    int channels = 1, rate = 0;
+    float frequency = 0;
+    rb::Sound_GetLength(sound, &frames, rb::TIMEUNIT_PCM);
+    rb::Sound_GetFormat(sound, nullptr, nullptr, &channels, nullptr);
+    rb::Sound_GetDefaults(sound, &frequency, nullptr, nullptr, nullptr);
+    rb::System_GetSoftwareFormat(SoundSystem, &rate, nullptr);
+    const double ratio = frequency > 0 && rate > 0 ? rate / static_cast<double>(frequency) : 1.0;
+    layerBytes_ += static_cast<std::uint64_t>(frames * ratio) * static_cast<std::uint64_t>(std::clamp(channels, 1, 2)) * 4;
+    layerPool_.push_back({path, mode, sound});
+    if (OnSoundCreated)
+        OnSoundCreated(ScanCount() + static_cast<int>(layerPool_.size()), ScanCount() + static_cast<int>(Layers.Lines.size()));
+    return sound;
+}
+
+bool SoundCore::buildLayers(int index, const QList<LayerLine>& lines, const QStringList& paths, int& reported) {
+    TAG_SOUND_DATA& r = KeySounds[static_cast<std::size_t>(index)];
+    const auto report = [&](const QString& text) {
+        if (reported++ < LayerFile::kMaxReported) ErrorLog.append(text);
+    };
+    // Keys.txt names the layer a plain reader plays: a key whose sample is
+    // none of its layers was given another sound since.
+    if (!paths.contains(r.fileName, kFileNameCase)) {
+        report(QStringLiteral("%1: a tecla %2 toca %3, que não é uma das suas camadas; ela toca só essa amostra.")
+                   .arg(LayerFile::kFileName)
+                   .arg(r.playKey)
+                   .arg(r.fileName));
+        return false;
+    }
+    const std::uint32_t mode = settings_.SoundMode | (r.loop ? rb::LOOP_NORMAL : rb::LOOP_OFF);
+    KeyLayers built;
+    built.top = 0.0f;
+    for (int i = 0; i < lines.size(); ++i) {
+        const LayerLine& l = lines[i];
+        const bool own = paths[i].compare(r.fileName, kFileNameCase) == 0;
+        const rb::Sound sound = own ? r.sound : layerSound(paths[i], mode);
+        if (sound == rb::Sound{}) {
+            report(layerBytes_ >= LayerBudget
+                       ? QStringLiteral("%1: as camadas passam de %2 de memória; a tecla %3 toca só a amostra de Keys.txt.")
+                             .arg(LayerFile::kFileName, LayerBudgetText())
+                             .arg(l.key)
+                       : QStringLiteral("%1, linha %2 recusada: a amostra %3 não pôde ser lida. A tecla %4 toca a amostra de Keys.txt.")
+                             .arg(LayerFile::kFileName)
+                             .arg(l.lineNumber)
+                             .arg(paths[i])
+                             .arg(l.key));
+            return false;
+        }
+        built.layer[static_cast<std::size_t>(built.count++)] = KeyLayer{sound, l.min, l.max, l.gain, l.pan};
+        built.top = std::max(built.top, l.max);
+    }
+    r.layers = built;
+    return true;
+}
+
+void SoundCore::loadLayers() {
+    // The lines of each key, keys in the order the file first names them.
+    QList<std::uint16_t> keys;
+    QHash<std::uint16_t, QList<LayerLine>> linesOf;
+    for (const LayerLine& l : Layers.Lines) {
+        if (!linesOf.contains(l.key)) keys.append(l.key);
+        linesOf[l.key].append(l);
+    }
+    int reported = 0;
+    for (const std::uint16_t key : keys) {
+        const QList<LayerLine>& lines = linesOf[key];
+        QList<int> records;
+        for (int i = 0; i < ScanCount(); ++i) {
+            const TAG_SOUND_DATA& r = KeySounds[static_cast<std::size_t>(i)];
+            if (r.sound != rb::Sound{} && r.playKey == key && r.layers.count == 0) records.append(i);
+        }
+        if (records.isEmpty()) continue;  // a key the list does not hold, or one that has its layers already
+        QStringList paths;
+        bool missing = false;
+        for (const LayerLine& l : lines) {
+            paths.append(ResolveStoredName(l.file));
+            if (QFileInfo(paths.last()).isFile()) continue;
+            if (reported++ < LayerFile::kMaxReported)
+                ErrorLog.append(QStringLiteral("%1, linha %2 recusada: a amostra não existe: %3. A tecla %4 toca a amostra de Keys.txt.")
+                                    .arg(LayerFile::kFileName)
+                                    .arg(l.lineNumber)
+                                    .arg(paths.last())
+                                    .arg(key));
+            missing = true;
+        }
+        if (missing) continue;
+        for (const int i : records) buildLayers(i, lines, paths, reported);
+    }
+    if (reported > LayerFile::kMaxReported)
+        ErrorLog.append(QStringLiteral("%1: mais %2 avisos.").arg(LayerFile::kFileName).arg(reported - LayerFile::kMaxReported));
+}
+
+bool SoundCore::layersWanted(std::uint16_t key, int except) const {
+    for (int i = 0; i < ScanCount(); ++i)
+        if (i != except && KeySounds[static_cast<std::size_t>(i)].sound != rb::Sound{} &&
+            KeySounds[static_cast<std::size_t>(i)].playKey == key)
+            return true;
+    return false;
+}
+
+bool SoundCore::moveLayers(std::uint16_t from, std::uint16_t to) {
+    QStringList lines = Layers.Raw;
+    if (!Layers.Present || !LayerFile::Retarget(lines, from, to, false)) return true;
+    return writeLayers(lines);
+}
+
+bool SoundCore::writeLayers(const QStringList& lines) {
+    QString error;
+    if (!WriteTextLines(LayersFile(), lines, &error)) {
+        prompt_.message(QStringLiteral("Erro"), error, Prompt::Icon::Error, Prompt::Ok);
+        return false;
+    }
+    takeLayerLines(lines);
+    return true;
+}
+
+void SoundCore::takeLayerLines(const QStringList& lines) {
+    // The good lines as they now stand, keys refused at load still refused.
+    QList<LayerLine> good;
+    for (int i = 0; i < lines.size(); ++i) {
+        LayerLine l;
+        QString why;
+        if (!LayerFile::Parse(lines[i], l, why) || Layers.Refused.contains(l.key)) continue;
+        l.lineNumber = i + 1;
+        good.append(l);
+    }
+    Layers.Raw = lines;
+    Layers.Lines = good;
 }
 
 }  // namespace rimbal

@@ -13,7 +13,8 @@
 namespace rimbal {
 
 const QStringList& PackageTextFiles() {
-    static const QStringList names{QStringLiteral("Keys.txt"), QStringLiteral("Info.txt"), QStringLiteral("Midi.txt")};
+    static const QStringList names{QStringLiteral("Keys.txt"), QStringLiteral("Info.txt"), QStringLiteral("Midi.txt"),
+                                   QStringLiteral("Layers.txt")};
     return names;
 }
 

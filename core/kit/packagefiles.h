@@ -1,6 +1,6 @@
-// The text files of a package folder (Keys.txt, Info.txt, Midi.txt): the one
-// bound every one of them is read under, and the rule that a package from
-// elsewhere may name only samples it brought along. Qt Core only.
+// The text files of a package folder (Keys.txt, Info.txt, Midi.txt, Layers.txt):
+// the one bound every one of them is read under, and the rule that a package
+// from elsewhere may name only samples it brought along. Qt Core only.
 #pragma once
 
 #include <QString>

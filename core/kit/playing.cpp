@@ -13,7 +13,12 @@ bool SoundCore::IsChannelPlaying(rb::Channel channel) {
     return r == rb::OK && playing;
 }
 
-void SoundCore::PlayKey(std::uint16_t key, float volumeFactor) {
+void SoundCore::SeedLayers(std::uint64_t seed) {
+    LayerChoice.Seed(seed);
+    for (TAG_SOUND_DATA& r : KeySounds) r.layers.last = -1;
+}
+
+void SoundCore::PlayKey(std::uint16_t key, float volumeFactor, float velocity) {
     const bool routeEffects = (settings_.SoundMode & rb::MODE_SOFTWARE) && settings_.UseEffects;
     const int count = ScanCount();
     for (int i = 0; i < count; ++i) {
@@ -26,9 +31,20 @@ void SoundCore::PlayKey(std::uint16_t key, float volumeFactor) {
                 if (!IsChannelPlaying(r.channels[static_cast<std::size_t>(s)])) slot = s;
             if (slot < 0) continue;  // all fifteen sound: a later key may take it
             rb::Channel& ch = r.channels[static_cast<std::size_t>(slot)];
+            rb::Sound sound = r.sound;
+            float gain = 1.0f, pan = 0.0f;
+            if (r.layers.count > 0) {
+                const int layer = ChooseLayer(r.layers, velocity < 0.0f ? Layers.Velocity : velocity, LayerChoice);
+                const KeyLayer& l = r.layers.layer[static_cast<std::size_t>(layer)];
+                sound = l.sound;
+                gain = l.gain;
+                pan = l.pan;
+                r.layers.last = layer;
+            }
             // Started paused, so it never sounds with the wrong settings.
-            CheckResult(rb::System_PlaySound(SoundSystem, rb::CHANNEL_FREE, r.sound, true, &ch));
-            CheckResult(rb::Channel_SetVolume(ch, r.volume * volumeFactor));
+            CheckResult(rb::System_PlaySound(SoundSystem, rb::CHANNEL_FREE, sound, true, &ch));
+            CheckResult(rb::Channel_SetVolume(ch, r.volume * gain * volumeFactor));
+            if (pan != 0.0f) CheckResult(rb::Channel_SetPan(ch, pan));
             if (routeEffects) CheckResult(rb::Channel_SetChannelGroup(ch, r.group));
             CheckResult(rb::Channel_SetPaused(ch, false));
             ++PlayCount;

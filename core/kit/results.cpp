@@ -2,13 +2,15 @@
 // error box (user actions) or to ErrorLog (bulk work).
 #include "kit/soundcore.h"
 
+#include <random>
+
 namespace rimbal {
 
 const QString SoundCore::kDefaultPackage = QStringLiteral("RUDadiru");
 const QString SoundCore::kContact = QStringLiteral("contato@rimbal.com.br");
 
 SoundCore::SoundCore(Settings& settings, Prompt& prompt, LogView& log)
-    : settings_(settings), prompt_(prompt), log_(log) {}
+    : LayerChoice(std::random_device{}()), settings_(settings), prompt_(prompt), log_(log) {}
 
 QString SoundCore::ErrorText(rb::Result r) {
     return QStringLiteral("Erro da engine: (%1) %2").arg(r).arg(QString::fromUtf8(rb::ErrorString(r)));

@@ -2,6 +2,7 @@
 // preview record, result checks, playing and adding keys. GUI thread only.
 #pragma once
 
+#include "kit/layers.h"
 #include "kit/midimap.h"
 #include "base/prompt.h"
 #include "settings/settings.h"
@@ -14,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace rimbal {
 
@@ -36,6 +38,9 @@ struct TAG_SOUND_DATA {
     std::uint8_t stopAll = 0;
     std::array<std::uint8_t, kEffects> effects{};
     std::array<std::uint8_t, kSlots> ledStates{};  // the channel display's own
+    // From the package's Layers.txt: the samples a hit chooses among. Without
+    // any, the key plays its sound as it always did.
+    KeyLayers layers;
 };
 
 class SoundCore {
@@ -94,10 +99,18 @@ public:
     // The number of records the scans visit: one per line, at most 64.
     int ScanCount() const { return KeyLines.size() < kMaxKeys ? static_cast<int>(KeyLines.size()) : kMaxKeys; }
 
+    // Switches the engine's master limiter as Master_Limiter says.
+    void ApplyLimiter() { LogResult(rb::System_SetMasterLimiter(SoundSystem, settings_.Master_Limiter)); }
+
     // ---- playing ----
     bool IsChannelPlaying(rb::Channel channel);
     // volumeFactor scales the key's volume for this play only (a MIDI velocity).
-    void PlayKey(std::uint16_t key, float volumeFactor = 1.0f);
+    // velocity (0 to 1) picks a layered key's layer; below 0, the package's
+    // key velocity, as a computer key plays.
+    void PlayKey(std::uint16_t key, float volumeFactor = 1.0f, float velocity = -1.0f);
+    // Round robin starts afresh from seed, every key as if never played:
+    // a render plays the same layers every time.
+    void SeedLayers(std::uint64_t seed);
 
     // ---- adding ----
     bool AddKeySound(TAG_SOUND_DATA definition, bool editing, int index);
@@ -128,6 +141,14 @@ public:
     QStringList KeyLines;
     int KeyCount = 0;
     MidiMap NoteMap;  // the package's MIDI notes, loaded with its sounds
+    LayerFile Layers;  // the package's Layers.txt, loaded with its sounds
+    LayerRandom LayerChoice;
+    // The decoded samples all layers together may take; what comes after
+    // plays the Keys.txt sample alone. Kit imports keep within it too.
+    static constexpr std::uint64_t kMaxLayerBytes = std::uint64_t{1} << 30;
+    std::uint64_t LayerBudget = kMaxLayerBytes;
+    QString LayerBudgetText() const { return QStringLiteral("%1 MB").arg((LayerBudget + (1u << 20) - 1) >> 20); }
+    QString LayersFile() const { return PackageFolder() + LayerFile::kFileName; }
     TAG_SOUND_DATA PendingKey;
     std::uint32_t PlayCount = 0;
     // Called by CreateSounds after each line (lines done, all lines), so a
@@ -144,6 +165,16 @@ public:
 
 private:
     void parseLine(int index, const QString& line);
+    // Gives the keys their layers from Layers; errors go to ErrorLog.
+    void loadLayers();
+    bool buildLayers(int index, const QList<LayerLine>& lines, const QStringList& paths, int& reported);
+    rb::Sound layerSound(const QString& path, std::uint32_t mode);
+    // Layers.txt with the lines of key `from` given to key `to` (0: dropped);
+    // false, after showing why, when the file cannot be written.
+    bool moveLayers(std::uint16_t from, std::uint16_t to);
+    bool writeLayers(const QStringList& lines);
+    void takeLayerLines(const QStringList& lines);
+    bool layersWanted(std::uint16_t key, int except) const;
     bool writeDefaultInfo();
     // Offers to copy a file whose name the key list cannot hold into the
     // package folder; fileName becomes the copy. False when the user refuses
@@ -153,6 +184,13 @@ private:
     Settings& settings_;
     Prompt& prompt_;
     LogView& log_;
+    struct PooledSound {
+        QString path;
+        std::uint32_t mode = 0;
+        rb::Sound sound{};
+    };
+    std::vector<PooledSound> layerPool_;  // layer samples other than the keys' own, each loaded once
+    std::uint64_t layerBytes_ = 0;
 };
 
 }  // namespace rimbal

@@ -174,8 +174,9 @@ void MidiInput::Drain() {
             continue;
         }
         const float factor = VelocityFactor(e.velocity);
-        if (KeyDown) KeyDown(key, factor);
-        else core_.PlayKey(key, factor);
+        const float velocity = static_cast<float>(e.velocity) / 127.0f;
+        if (KeyDown) KeyDown(key, factor, velocity);
+        else core_.PlayKey(key, factor, velocity);
         LastPlayDelay = std::chrono::nanoseconds(nowNs() - e.arrivedNs);
     }
 }

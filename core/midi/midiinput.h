@@ -46,9 +46,10 @@ public:
     // GUI thread: plays what has arrived. The event loop runs it by itself.
     void Drain();
 
-    // What a note-on does with its key and velocity factor. The main window
-    // routes it like a key-down; without one the key is played directly.
-    std::function<void(std::uint16_t key, float volumeFactor)> KeyDown;
+    // What a note-on does with its key, velocity factor and velocity (0 to 1,
+    // which picks a layered key's layer). The main window routes it like a
+    // key-down; without one the key is played directly.
+    std::function<void(std::uint16_t key, float volumeFactor, float velocity)> KeyDown;
 
     // From the arrival of the latest note-on that played a key to the return
     // of its play.

@@ -4,6 +4,7 @@
 
 #include "base/textfiles.h"
 #include "base/textroutines.h"
+#include "kit/layers.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,6 +66,8 @@ HydrogenInstrument readInstrument(QXmlStreamReader& x) {
     HydrogenInstrument ins;
     QList<HydrogenLayer> direct, component;
     QString bareFile;  // the oldest kits name one sample on the instrument itself
+    double pan = 0.0, panL = -1.0, panR = -1.0;
+    bool hasPan = false;
     while (x.readNextStartElement()) {
         const auto n = x.name();
         if (n == u"id") ins.id = integer(text(x), -1);
@@ -75,6 +78,11 @@ HydrogenInstrument readInstrument(QXmlStreamReader& x) {
         else if (n == u"muteGroup") ins.muteGroup = integer(text(x), -1);
         else if (n == u"midiOutNote") ins.midiNote = integer(text(x), -1);
         else if (n == u"filename") bareFile = text(x);
+        else if (n == u"pan") {
+            pan = number(text(x), 0.0);
+            hasPan = true;
+        } else if (n == u"pan_L") panL = number(text(x), -1.0);
+        else if (n == u"pan_R") panR = number(text(x), -1.0);
         else if (n == u"layer") direct.append(readLayer(x));
         else if (n == u"instrumentComponent") {
             QList<HydrogenLayer> layers;
@@ -88,6 +96,10 @@ HydrogenInstrument readInstrument(QXmlStreamReader& x) {
         }
     }
     if (ins.muteGroup < -1) ins.muteGroup = -1;
+    // Older kits keep a gain per side; the louder side is full, the other a
+    // share of it, as Hydrogen reads them.
+    if (!hasPan && panL >= 0.0 && panR >= 0.0 && (panL > 0.0 || panR > 0.0)) pan = panL >= panR ? panR / panL - 1.0 : 1.0 - panL / panR;
+    ins.pan = std::clamp(pan, -1.0, 1.0);
     if (!direct.isEmpty()) ins.layers = direct;
     else if (!component.isEmpty()) ins.layers = component;
     else if (!bareFile.isEmpty()) ins.layers.append(HydrogenLayer{bareFile});
@@ -198,8 +210,11 @@ struct Candidate {
     QString label;
     DrumRole role = DrumRole::None;
     int muteGroup = -1;
-    QString source;
+    QString source;  // the hardest layer's
     float volume = 1.0f;
+    double level = 1.0;
+    float pan = 0.0f;
+    QList<KitLayer> layers;
     int midiNote = -1;
     QList<std::uint16_t> keys;  // the first is the main key
 };
@@ -412,22 +427,49 @@ KitPlan PlanHydrogenKit(const HydrogenKit& kit, const QHash<QString, QString>& r
         Candidate c;
         c.label = ins.name.simplified();
         if (c.label.isEmpty()) c.label = QStringLiteral("Instrumento %1").arg(i + 1);
-        const HydrogenLayer* layer = ins.LoudestLayer();
+        // Every layer whose sample can be taken; the hardest of them is the
+        // key's own sample.
         QString reason;
+        HydrogenInstrument usable = ins;
+        usable.layers.clear();
+        QList<QString> sources;
+        QStringList leftOut;
         if (ins.muted) reason = QStringLiteral("silenciado no kit");
-        else if (!layer || layer->fileName.isEmpty()) reason = QStringLiteral("nenhuma amostra");
-        else c.source = resolveSample(kit.folder, layer->fileName, reason);
-        if (refused.contains(c.source)) {
-            reason = refused.value(c.source);
-            c.source.clear();
+        else if (!ins.LoudestLayer() || ins.LoudestLayer()->fileName.isEmpty()) reason = QStringLiteral("nenhuma amostra");
+        for (const HydrogenLayer& l : ins.layers) {
+            if (ins.muted || l.fileName.isEmpty()) continue;
+            QString why;
+            QString source = resolveSample(kit.folder, l.fileName, why);
+            if (refused.contains(source)) {
+                why = refused.value(source);
+                source.clear();
+            }
+            if (source.isEmpty()) {
+                // The hardest layer's reason stands for an instrument that keeps none.
+                if (&l == ins.LoudestLayer() || reason.isEmpty()) reason = why;
+                leftOut.append(why);
+                continue;
+            }
+            usable.layers.append(l);
+            sources.append(source);
         }
-        if (c.source.isEmpty()) {
+        const HydrogenLayer* layer = usable.LoudestLayer();
+        if (!layer) {
             plan.notPlaced.append(c.label + QStringLiteral(": ") + reason);
             continue;
         }
+        for (const QString& why : leftOut) plan.layerNotes.append(c.label + QStringLiteral(": camada ignorada (") + why + u')');
+        c.source = sources[static_cast<qsizetype>(layer - usable.layers.constData())];
+        for (int k = 0; k < usable.layers.size(); ++k) {
+            const HydrogenLayer& l = usable.layers[k];
+            const float lo = static_cast<float>(std::clamp(l.min, 0.0, 1.0)), hi = static_cast<float>(std::clamp(l.max, 0.0, 1.0));
+            c.layers.append(KitLayer{sources[k], QString(), std::min(lo, hi), std::max(lo, hi), std::max(0.0, ins.volume * l.gain)});
+        }
         c.role = RoleOfInstrument(ins.name);
         c.muteGroup = ins.muteGroup;
+        c.level = std::max(0.0, ins.volume * layer->gain);
         c.volume = static_cast<float>(std::clamp(ins.volume * layer->gain, 0.0, 1.0));
+        c.pan = static_cast<float>(ins.pan);
         c.midiNote = ins.midiNote;
         cands.append(c);
     }
@@ -526,7 +568,7 @@ KitPlan PlanHydrogenKit(const HydrogenKit& kit, const QHash<QString, QString>& r
             for (const DrumRole r : {slotStop, DrumRole::HatClosed, DrumRole::HatPedal})
                 if (!stop && r != DrumRole::None) stop = mainKeyOf(r, l.candidate, -1);
         }
-        keys.append(KitKey{l.key, stop, stop != 0, c.volume, QString(), c.label});
+        keys.append(KitKey{l.key, stop, stop != 0, c.volume, QString(), c.label, c.level, c.pan, c.layers});
     }
 
     // Key list order: by place on the keyboard, but a line that a key
@@ -551,28 +593,71 @@ KitPlan PlanHydrogenKit(const HydrogenKit& kit, const QHash<QString, QString>& r
         ordered.append(pending.takeAt(pick));
     }
 
-    // Each sample file once, under a safe name that no other file has.
-    QSet<QString> taken{QStringLiteral("keys.txt"), QStringLiteral("info.txt")};
+    // Each sample file once, under a safe name that no other file has: the
+    // keys' own samples first, then the other layers'.
+    QSet<QString> taken{QStringLiteral("keys.txt"), QStringLiteral("info.txt"), QStringLiteral("midi.txt"),
+                        QStringLiteral("layers.txt")};
     QHash<QString, QString> nameOf;
-    for (const int i : ordered) {
-        const QString& source = cands[lines[i].candidate].source;
+    const auto nameSample = [&](const QString& source) {
         if (!nameOf.contains(source)) {
             const QString name = uniqueName(safeName(QFileInfo(source).fileName(), QStringLiteral("amostra.wav")), taken);
             nameOf.insert(source, name);
             plan.samples.append(KitSample{source, name});
         }
+        return nameOf.value(source);
+    };
+    for (const int i : ordered) {
         KitKey k = keys[i];
-        k.file = nameOf.value(source);
+        k.file = nameSample(cands[lines[i].candidate].source);
         plan.keys.append(k);
     }
+    for (KitKey& k : plan.keys)
+        for (KitLayer& l : k.layers) l.file = nameSample(l.source);
     return plan;
+}
+
+void KitPlan::KeepHardestLayer(int k) {
+    KitKey& key = keys[k];
+    for (const KitLayer& l : key.layers)
+        if (l.file == key.file) {
+            key.layers = {l};
+            break;
+        }
+    QSet<QString> used;
+    for (const KitKey& other : keys) {
+        used.insert(other.file);
+        for (const KitLayer& l : other.layers) used.insert(l.file);
+    }
+    samples.removeIf([&](const KitSample& s) { return !used.contains(s.name); });
+}
+
+QStringList KitPlan::LayerLines() const {
+    QStringList out;
+    for (const KitKey& k : keys) {
+        if (k.layers.size() < 2 && k.pan == 0.0f) continue;
+        // Gains are relative to the key's volume as Keys.txt holds it, two
+        // decimals, so that volume times gain is the layer's own level.
+        const double volume = std::round(std::min(1.0, k.level * scale) * 100.0) / 100.0;
+        for (const KitLayer& l : k.layers) {
+            LayerLine line;
+            line.key = k.playKey;
+            line.min = l.min;
+            line.max = l.max;
+            line.gain = volume > 0.0 ? static_cast<float>(std::min<double>(LayerFile::kMaxGain, l.level * scale / volume)) : 1.0f;
+            line.pan = k.pan;
+            line.file = l.file;
+            out.append(LayerFile::Format(line));
+        }
+    }
+    if (!out.isEmpty()) out.prepend(LayerFile::VelocityLine(kDefaultKeyVelocity));
+    return out;
 }
 
 QStringList KitPlan::KeyLines() const {
     QStringList out;
     for (const KitKey& k : keys) {
         QString line = QStringLiteral("%1*%2*0*%3*0*").arg(k.playKey).arg(k.stopKey).arg(k.stopAll ? 1 : 0);
-        line += FormatFixed2(k.volume) + u'*';
+        line += FormatFixed2(scale == 1.0 ? k.volume : std::min(1.0, k.level * scale)) + u'*';
         for (int e = 0; e < 16; ++e) line += QStringLiteral("0*");
         out.append(line + k.file);
     }

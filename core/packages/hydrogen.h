@@ -30,6 +30,7 @@ struct HydrogenInstrument {
     bool muted = false;
     int muteGroup = -1;  // -1: none
     int midiNote = -1;   // -1: not given
+    double pan = 0.0;    // -1 left to 1 right: <pan>, or the older <pan_L> and <pan_R>
     // Directly under the instrument (older kits) or of its first component
     // that has any (newer kits).
     QList<HydrogenLayer> layers;
@@ -58,14 +59,25 @@ struct KitSample {
     QString name;    // bare name in the package, safe and unique
 };
 
+// One velocity layer of a key.
+struct KitLayer {
+    QString source;      // the kit's file, absolute
+    QString file;        // its KitSample name
+    float min = 0.0f, max = 1.0f;
+    double level = 1.0;  // instrument volume x layer gain
+};
+
 // One line of the new package's key list.
 struct KitKey {
     std::uint16_t playKey = 0;
     std::uint16_t stopKey = 0;  // 0: none
     bool stopAll = false;
-    float volume = 1.0f;
-    QString file;  // a KitSample name
+    float volume = 1.0f;  // of the hardest layer, at most 1
+    QString file;  // a KitSample name: the hardest layer, what a reader without layers plays
     QString instrument;
+    double level = 1.0;        // the hardest layer's, not limited
+    float pan = 0.0f;
+    QList<KitLayer> layers;    // every layer, the hardest among them
 };
 
 // An instrument's MIDI note and the main key that plays it.
@@ -84,8 +96,18 @@ struct KitPlan {
     QList<KitKey> keys;        // in key list order, at most 64
     QStringList notPlaced;     // "instrument: reason" for each one without a key
     QList<KitNote> notes;      // in kit order, each note once
+    QStringList layerNotes;    // "instrument: layer left out (reason)"
+    // One factor for the whole kit (its headroom): volumes and layer gains
+    // are written times it.
+    double scale = 1.0;
 
     QStringList KeyLines() const;
+    // Layers.txt: the keys with more than one layer or a place off centre;
+    // empty when there are none, and then the package needs no such file.
+    QStringList LayerLines() const;
+    // Leaves key k only its hardest layer (and its place) and forgets the
+    // samples no key uses any more.
+    void KeepHardestLayer(int k);
     QStringList InfoLines(const QString& packageName) const;
     // "note*key", one line per instrument that has a note and a key.
     QStringList MidiLines() const;
@@ -94,12 +116,13 @@ struct KitPlan {
 // Lays a kit out: kick, snare, rim, clap, hi-hats, toms and cymbals on their
 // keys of the demo layout (found by name), every other instrument on the
 // spare keys in kit order, and the main sounds repeated on the layout's
-// second keys while lines are left. Volume = instrument volume x layer gain,
-// at most 1. Instruments of one mute group get stop keys so that the closing
-// one silences the others; an open hi-hat outside any group is closed by the
-// closed and pedal hi-hats, as on a real hi-hat. An instrument whose sample
-// is among refused (absolute paths, as in KitSample::source) gets no key and
-// is reported with the reason given there.
+// second keys while lines are left. Every layer of an instrument goes with
+// its key; Keys.txt names the hardest at volume = instrument volume x layer
+// gain, at most 1. Instruments of one mute group get stop keys so that the
+// closing one silences the others; an open hi-hat outside any group is closed
+// by the closed and pedal hi-hats, as on a real hi-hat. A layer whose sample
+// is among refused (absolute paths, as in KitSample::source) is left out with
+// the reason given there; an instrument left without layers gets no key.
 KitPlan PlanHydrogenKit(const HydrogenKit& kit, const QHash<QString, QString>& refused = {});
 
 // The drum role an instrument's name suggests; toms come back as TomMid.

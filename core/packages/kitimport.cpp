@@ -8,6 +8,7 @@
 #include "archives/kitarchive.h"
 #include "base/prompt.h"
 #include "settings/settings.h"
+#include "kit/layers.h"
 #include "kit/soundcore.h"
 #include "base/textfiles.h"
 
@@ -18,12 +19,24 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <cmath>
 #include <memory>
+#include <numbers>
+#include <vector>
 
 namespace rimbal {
 namespace {
 
 QString shown(const QString& path) { return QDir::toNativeSeparators(path); }
+
+// The loudest single hit of an imported kit: -6 dBFS, room for a few at once.
+constexpr double kKitPeak = 0.5011872336;
+
+struct SampleMeasure {
+    float left = 0.0f, right = 0.0f;  // peaks
+    std::uint64_t bytes = 0;          // decoded
+};
 
 // An engine of its own that plays nothing: the samples are checked whatever
 // state the program's engine is in.
@@ -41,17 +54,85 @@ public:
     DecoderCheck& operator=(const DecoderCheck&) = delete;
 
     bool ready() const { return ready_; }
-    rb::Result decode(const QString& file) {
+    // Decodes the file and plays it once, alone, at full volume in the
+    // centre: the peak of each side and what it takes in memory decoded.
+    rb::Result decode(const QString& file, SampleMeasure& measure) {
+        measure = {};
         rb::Sound sound{};
         const rb::Result r = rb::System_CreateSound(sys_, QFile::encodeName(file).constData(), rb::MODE_SOFTWARE, nullptr, &sound);
-        if (sound != rb::Sound{}) rb::Sound_Release(sound);
+        if (sound == rb::Sound{}) return r;
+        std::uint32_t frames = 0;
+        int channels = 1, rate = 0;
+        float frequency = 0;
+        rb::Sound_GetLength(sound, &frames, rb::TIMEUNIT_PCM);
+        rb::Sound_GetFormat(sound, nullptr, nullptr, &channels, nullptr);
+        rb::Sound_GetDefaults(sound, &frequency, nullptr, nullptr, nullptr);
+        rb::System_GetSoftwareFormat(sys_, &rate, nullptr);
+        const double ratio = frequency > 0 && rate > 0 ? rate / static_cast<double>(frequency) : 1.0;
+        measure.bytes = static_cast<std::uint64_t>(frames * ratio) * static_cast<std::uint64_t>(std::clamp(channels, 1, 2)) * 4;
+        rb::Channel ch{};
+        if (rb::System_PlaySound(sys_, rb::CHANNEL_FREE, sound, false, &ch) == rb::OK) {
+            bool playing = true;
+            while (playing) {
+                rb::System_RenderNull(sys_, buffer_.data(), kChunk);
+                for (std::size_t i = 0; i < buffer_.size(); i += 2) {
+                    measure.left = std::max(measure.left, std::fabs(buffer_[i]));
+                    measure.right = std::max(measure.right, std::fabs(buffer_[i + 1]));
+                }
+                if (rb::Channel_IsPlaying(ch, &playing) != rb::OK) playing = false;
+            }
+        }
+        rb::Sound_Release(sound);
         return r;
     }
 
 private:
+    static constexpr unsigned kChunk = 8192;
     rb::System sys_{};
     bool ready_ = false;
+    std::vector<float> buffer_ = std::vector<float>(2 * kChunk);
 };
+
+// The gain of the louder side at a constant-power position, as the engine
+// plays it: 1 in the centre, up to the square root of 2 at either side.
+double loudestSide(float pan, const SampleMeasure& m) {
+    if (pan == 0.0f) return std::max(m.left, m.right);
+    const double theta = (pan + 1.0) * std::numbers::pi / 4;
+    return std::max(m.left * std::sqrt(2.0) * std::cos(theta), m.right * std::sqrt(2.0) * std::sin(theta));
+}
+
+// The headroom factor: the kit's loudest single hit at -6 dBFS. A hit plays
+// at most at full volume (the engine's largest), so a layer whose level the
+// factor takes past 1 is heard at 1: the loudest hit for a factor is found
+// with that in mind, and the factor by halving the interval that holds it.
+double headroom(const KitPlan& plan, const QHash<QString, SampleMeasure>& measures) {
+    struct Hit {
+        double level, peak;
+    };
+    std::vector<Hit> hits;
+    double least = 0.0;
+    for (const KitKey& k : plan.keys)
+        for (const KitLayer& l : k.layers) {
+            const double peak = loudestSide(k.pan, measures.value(l.source));
+            if (l.level <= 0.0 || peak <= 0.0) continue;
+            hits.push_back({l.level, peak});
+            least = least == 0.0 ? l.level : std::min(least, l.level);
+        }
+    if (hits.empty()) return 1.0;
+    const auto loudest = [&](double scale) {
+        double most = 0.0;
+        for (const Hit& h : hits) most = std::max(most, std::min(1.0, h.level * scale) * h.peak);
+        return most;
+    };
+    // Beyond 1 / least every layer plays at full volume: nothing gets louder.
+    double low = 0.0, high = 1.0 / least;
+    if (loudest(high) <= kKitPeak) return high;
+    for (int i = 0; i < 60; ++i) {
+        const double mid = 0.5 * (low + high);
+        (loudest(mid) > kKitPeak ? high : low) = mid;
+    }
+    return low;
+}
 
 }  // namespace
 
@@ -80,9 +161,11 @@ bool Packages::stageKit(const KitPlan& plan, const QString& staging, bool moveSa
     }
     QString error;
     const QStringList midi = plan.MidiLines();
+    const QStringList layers = plan.LayerLines();
     if (!WriteTextLines(staging + QStringLiteral("Keys.txt"), plan.KeyLines(), &error) ||
         !WriteTextLines(staging + QStringLiteral("Info.txt"), plan.InfoLines(plan.folderName), &error) ||
-        (!midi.isEmpty() && !WriteTextLines(staging + QStringLiteral("Midi.txt"), midi, &error))) {
+        (!midi.isEmpty() && !WriteTextLines(staging + QStringLiteral("Midi.txt"), midi, &error)) ||
+        (!layers.isEmpty() && !WriteTextLines(staging + LayerFile::kFileName, layers, &error))) {
         errors << error;
         return false;
     }
@@ -135,11 +218,14 @@ KitImport Packages::ImportHydrogenKit(const QString& path) {
     DecoderCheck decoder;
     if (!decoder.ready()) return fail(QStringLiteral("O mecanismo de som não pôde verificar as amostras."));
     QHash<QString, QString> refused;
+    QHash<QString, SampleMeasure> measures;
     for (int i = 0; i < plan.samples.size(); ++i) {
         const KitSample& s = plan.samples[i];
-        if (const rb::Result r = decoder.decode(s.source); r != rb::OK)
+        SampleMeasure m;
+        if (const rb::Result r = decoder.decode(s.source, m); r != rb::OK)
             refused.insert(s.source, QStringLiteral("a amostra %1 não pode ser lida (%2)")
                                          .arg(QFileInfo(s.source).fileName(), SoundCore::ErrorText(r)));
+        measures.insert(s.source, m);
         report(QString(), static_cast<double>(i + 1) / static_cast<double>(plan.samples.size()));
     }
     if (!refused.isEmpty()) plan = PlanHydrogenKit(kit, refused);
@@ -149,8 +235,26 @@ KitImport Packages::ImportHydrogenKit(const QString& path) {
         out.notImported.resize(kLogShownLines);
         out.notImported << QStringLiteral("... e mais %1 instrumentos não importados.").arg(more);
     }
+    out.notes = plan.layerNotes;
     if (plan.keys.isEmpty())
         return fail(QStringLiteral("Nenhum instrumento do kit \"%1\" pôde ser importado.").arg(plan.name));
+    // What does not fit in memory plays one sample: the last keys give up
+    // their other layers first.
+    const auto decodedBytes = [&] {
+        std::uint64_t total = 0;
+        for (const KitSample& s : plan.samples) total += measures.value(s.source).bytes;
+        return total;
+    };
+    QStringList trimmed;
+    for (int k = static_cast<int>(plan.keys.size()) - 1; k >= 0 && decodedBytes() > core_.LayerBudget; --k) {
+        if (plan.keys[k].layers.size() < 2) continue;
+        plan.KeepHardestLayer(k);
+        if (!trimmed.contains(plan.keys[k].instrument)) trimmed.prepend(plan.keys[k].instrument);
+    }
+    if (!trimmed.isEmpty())
+        out.notes << QStringLiteral("As camadas passam de %1 de memória; só a mais forte ficou em: %2.")
+                         .arg(core_.LayerBudgetText(), trimmed.join(QStringLiteral(", ")));
+    plan.scale = headroom(plan, measures);
 
     const std::unique_ptr<QTemporaryDir> built = staging("kit");
     if (!built) return fail(QStringLiteral("Não foi possível criar uma pasta temporária em ") + shown(settings_.PackPath));

@@ -7,6 +7,7 @@
 #include "settings/inifile.h"
 #include "base/prompt.h"
 #include "settings/settings.h"
+#include "kit/layers.h"
 #include "kit/soundcore.h"
 #include "base/textfiles.h"
 #include "base/textroutines.h"
@@ -28,6 +29,7 @@ namespace {
 const QString kKeys = QStringLiteral("Keys.txt");
 const QString kInfo = QStringLiteral("Info.txt");
 const QString kMidi = QStringLiteral("Midi.txt");
+const QString& kLayers = LayerFile::kFileName;
 constexpr qint64 kMaxUnpacked = 2LL * 1024 * 1024 * 1024;
 // A package is a few dozen files; a kit archive is bounded alike.
 constexpr int kMaxPackageEntries = kMaxArchiveEntries;
@@ -125,24 +127,29 @@ bool Packages::DeletePackage(const QString& name, QStringList* remaining) {
     if (!isFolderName(name)) return false;
     const QString folder = folderOf(name);
     const QString canonical = QFileInfo(folder).canonicalFilePath();
+    // Window messages after each file removed, and between many blank lines.
+    const auto removeReferenced = [&](const QString& ref, qsizetype line) {
+        if (!ref.isEmpty() && !HasDrive(ref)) {
+            // "..\..\x.wav" or a link leading out names a file that is not the package's.
+            const QString file = JoinRelative(folder, ref);
+            const QFileInfo fi(file);
+            if (fi.isFile() && liesInside(fi.canonicalFilePath(), canonical)) QFile::remove(file);
+            pump();
+        } else if (line % 1024 == 0) {
+            pump();
+        }
+    };
     QStringList lines;
     // A key list past the bound is not read: its files stay, and are listed
     // as what remains, but the folder stops being a package all the same.
-    if (ReadPackageText(folder + kKeys, lines)) {
-        for (qsizetype i = 0; i < lines.size(); ++i) {
-            const QString ref = KeyLineSample(lines[i]);
-            if (!ref.isEmpty() && !HasDrive(ref)) {
-                // "..\..\x.wav" or a link leading out names a file that is not the package's.
-                const QString file = JoinRelative(folder, ref);
-                const QFileInfo fi(file);
-                if (fi.isFile() && liesInside(fi.canonicalFilePath(), canonical)) QFile::remove(file);
-                pump();
-            } else if (i % 1024 == 0) {
-                pump();
-            }
-        }
-    }
+    if (ReadPackageText(folder + kKeys, lines))
+        for (qsizetype i = 0; i < lines.size(); ++i) removeReferenced(KeyLineSample(lines[i]), i);
     QFile::remove(folder + kKeys);
+    // The layers' samples, as far as the file can be read.
+    lines.clear();
+    if (ReadPackageText(folder + kLayers, lines))
+        for (qsizetype i = 0; i < lines.size(); ++i) removeReferenced(LayerFile::SampleOf(lines[i]), i);
+    QFile::remove(folder + kLayers);
     QFile::remove(folder + kInfo);
     QFile::remove(folder + kMidi);  // the package's own, as Info.txt
     QDir().rmdir(folder);
@@ -250,6 +257,29 @@ bool Packages::ExportPackage(const QString& archivePath, const PackageInfo& info
         fileOfLine.append(static_cast<int>(k));
     }
     if (paths.isEmpty()) return fail(QStringLiteral("O pacote em uso não tem sons para exportar."));
+    // The layers travel with their samples; a line whose sample cannot be
+    // packed stays behind, as one that is not a layer.
+    QStringList layerLines;
+    QList<int> fileOfLayer;
+    if (core_.Layers.Present) {
+        for (const QString& line : core_.Layers.Raw) {
+            LayerLine l;
+            QString why;
+            if (!LayerFile::Parse(line, l, why)) continue;
+            const QString path = core_.ResolveStoredName(l.file);
+            const QFileInfo fi(path);
+            if (!fi.isFile()) continue;
+            qsizetype k = identities.indexOf(fi.canonicalFilePath());
+            if (k < 0) {
+                k = paths.size();
+                paths.append(fi.absoluteFilePath());
+                identities.append(fi.canonicalFilePath());
+                report(QString(), -1);
+            }
+            layerLines.append(linePrefix(line));
+            fileOfLayer.append(static_cast<int>(k));
+        }
+    }
     if (identities.contains(QFileInfo(archivePath).canonicalFilePath()))
         return fail(QStringLiteral("O pacote não pode ser salvo sobre um dos seus sons: ") + archivePath);
 
@@ -269,6 +299,13 @@ bool Packages::ExportPackage(const QString& archivePath, const PackageInfo& info
     const bool nameTaken = std::any_of(names.begin(), names.end(),
                                        [](const QString& n) { return n.compare(kMidi, Qt::CaseInsensitive) == 0; });
     if (!nameTaken && QFileInfo(folder + kMidi).isFile()) writer.addFile(kMidi, folder + kMidi);
+    const bool layersTaken = std::any_of(names.begin(), names.end(),
+                                         [](const QString& n) { return n.compare(kLayers, Qt::CaseInsensitive) == 0; });
+    if (!layerLines.isEmpty() && !layersTaken) {
+        QByteArray layers = ToWindows1252(LayerFile::VelocityLine(core_.Layers.Velocity)) + "\r\n";
+        for (int i = 0; i < layerLines.size(); ++i) layers += ToWindows1252(layerLines[i] + names[fileOfLayer[i]]) + "\r\n";
+        writer.addData(kLayers, layers);
+    }
     for (int k = 0; k < paths.size(); ++k) writer.addFile(names[k], paths[k]);
     report(QStringLiteral("Exportando pacote..."), 0);
     const bool ok = writer.write([this](double done) {
@@ -347,10 +384,10 @@ bool Packages::importStaged(const QString& archivePath, const QString& staging, 
     reader.close();
     pump();
 
-    // Info.txt and Keys.txt under their own names, also when the archive
+    // Info.txt, Keys.txt and Layers.txt under their own names, also when the archive
     // spells them in another letter case.
     const QStringList staged = QDir(staging).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
-    for (const QString& wanted : {kInfo, kKeys}) {
+    for (const QString& wanted : {kInfo, kKeys, kLayers}) {
         if (staged.contains(wanted)) continue;
         for (const QString& s : staged)
             if (s.compare(wanted, Qt::CaseInsensitive) == 0 && QFile::rename(staging + s, staging + wanted)) break;
@@ -392,7 +429,15 @@ bool Packages::importStaged(const QString& archivePath, const QString& staging, 
     QStringList dropped;
     const QStringList packaged = QDir(staging).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
     if (!KeepPackagedSamples(staging + kKeys, [](const QString& line) { return QStringList{KeyLineSample(line)}; },
-                             packaged, dropped)) {
+                             packaged, dropped) ||
+        // Its velocity line and broken lines name nothing; the load reports the latter.
+        !KeepPackagedSamples(
+            staging + kLayers,
+            [](const QString& line) {
+                const QString sample = LayerFile::SampleOf(line);
+                return sample.isEmpty() ? QStringList{} : QStringList{sample};
+            },
+            packaged, dropped)) {
         errors << dropped;
         return false;
     }

@@ -29,6 +29,7 @@ struct KitImport {
     QString package;          // the package made and taken into use
     QStringList errors;       // why nothing was imported
     QStringList notImported;  // "instrument: reason" for each one without a key
+    QStringList notes;        // layers left out, and why
 };
 
 struct PackageInfo {
@@ -58,8 +59,9 @@ public:
     // Lines of the package's Keys.txt, blank ones too; -1 without the file.
     int CountKeyLines(const QString& name) const;
 
-    // Deletes the files the key list names inside the package folder, the
-    // key list, Info.txt, Midi.txt and the folder when it is then empty. A reference
+    // Deletes the files the key list and the layers name inside the package
+    // folder, the key list, Info.txt, Midi.txt, Layers.txt and the folder
+    // when it is then empty. A reference
     // that leads out of the folder is never deleted. Unloads the package in
     // use and starts the engine again without keys. True when the folder is
     // gone; otherwise remaining gets what is left in it.

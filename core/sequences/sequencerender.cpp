@@ -33,6 +33,7 @@ bool RenderSequence(SoundCore& core, const QString& text, const QString& wavPath
         return false;
     }
     result.rate = rate;
+    core.SeedLayers(1);  // the same layers on every render of a sequence
     WavWriter wav(wavPath, rate);
     if (!wav.open()) {
         error = wav.errorText();

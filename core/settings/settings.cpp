@@ -91,6 +91,7 @@ void Settings::LoadConfiguration() {
     Metronome_BPM = ranged("Metronome_BPM", 120, 30, 300);
     Metronome_Beats = ranged("Metronome_Beats", 4, 1, 12);
     Metronome_Volume = ranged("Metronome_Volume", 70, 0, 100);
+    Master_Limiter = readBool(ini, "Master_Limiter", true);
     // Blanks around a folder are never part of it, quoted or not.
     const QString packPath =
         ini.value(kSection, QStringLiteral("PackPath")).value_or(QStringLiteral("Pacotes\\")).trimmed().left(2047);
@@ -151,6 +152,7 @@ bool Settings::SaveConfiguration(QString* error) const {
     ini.setValue(kSection, QStringLiteral("Metronome_BPM"), num(Metronome_BPM));
     ini.setValue(kSection, QStringLiteral("Metronome_Beats"), num(Metronome_Beats));
     ini.setValue(kSection, QStringLiteral("Metronome_Volume"), num(Metronome_Volume));
+    ini.setValue(kSection, QStringLiteral("Master_Limiter"), flag(Master_Limiter));
     return WriteTextLines(iniPath_, ini.lines(), error);
 }
 

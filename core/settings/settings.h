@@ -80,6 +80,7 @@ public:
     int Metronome_BPM = 120;
     int Metronome_Beats = 4;
     int Metronome_Volume = 70;
+    bool Master_Limiter = true;  // "Limitador na saída": the output never passes -0.3 dBFS
     QString PackPath;
     QString PackName;
     // Where the banner list is published (scheme and host); empty turns the

@@ -225,6 +225,14 @@ RBCORE_API Result System_GetChannelsPlaying(System system, int* channels);
 // Any time, initialized or not; kept across Close and Init.
 RBCORE_API Result System_SetMetronome(System system, const Metronome* metronome);
 RBCORE_API Result System_GetMetronome(System system, Metronome* metronome);
+// The safety limiter, the master bus's last stage after the master effects,
+// on every output, in renders and in recordings of the mix: a sample never
+// leaves above -0.3 dBFS, and a mix that stays below that leaves bit for bit
+// as it came. Off in a new engine, so a caller that never asks mixes as
+// before (the program switches it on from its settings); the switch holds
+// across close and init.
+RBCORE_API Result System_SetMasterLimiter(System system, bool on);
+RBCORE_API Result System_GetMasterLimiter(System system, bool* on);
 
 RBCORE_API Result System_CreateSound(System system, const char* nameOrData, std::uint32_t mode,
                                      const CreateSoundExInfo* exinfo, Sound* sound);
@@ -263,6 +271,10 @@ RBCORE_API Result System_FeedNullRecord(System system, const void* data, unsigne
 // ---- channels (control thread) ----
 RBCORE_API Result Channel_SetVolume(Channel channel, float volume);
 RBCORE_API Result Channel_GetVolume(Channel channel, float* volume);
+// Stereo position of the play, -1 (left) to 1 (right), constant power; a play
+// starts in the centre, where it sounds exactly as without a position.
+RBCORE_API Result Channel_SetPan(Channel channel, float pan);
+RBCORE_API Result Channel_GetPan(Channel channel, float* pan);
 RBCORE_API Result Channel_SetPaused(Channel channel, bool paused);
 RBCORE_API Result Channel_GetPaused(Channel channel, bool* paused);
 RBCORE_API Result Channel_SetChannelGroup(Channel channel, ChannelGroup group);

@@ -2,6 +2,7 @@
 #include "registry.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace rb {
 using namespace detail;
@@ -116,6 +117,7 @@ Result System_PlaySound(System system, int channelId, Sound sound, bool paused, 
         cs.stopped = false;
         cs.startOrder = ++sys->ctl.playCounter;
         cs.volume = 1.0f;
+        cs.pan = 0.0f;
         cs.paused = paused;
         cs.sound = s;
         cs.group = -1;
@@ -139,6 +141,26 @@ Result Channel_SetVolume(Channel channel, float volume) {
 Result Channel_GetVolume(Channel channel, float* volume) {
     return withChannel(channel, [&](ChannelRef& ref) -> Result {
         if (volume) *volume = ref.state().volume;
+        return OK;
+    });
+}
+
+Result Channel_SetPan(Channel channel, float pan) {
+    return withChannel(channel, [&](ChannelRef& ref) -> Result {
+        if (std::isnan(pan)) return ERR_INVALID_PARAM;
+        pan = std::clamp(pan, -1.0f, 1.0f);
+        Command c{};
+        c.kind = Command::SetPan;
+        c.value = pan;
+        if (const Result r = post(ref, c); r != OK) return r;
+        ref.state().pan = pan;
+        return OK;
+    });
+}
+
+Result Channel_GetPan(Channel channel, float* pan) {
+    return withChannel(channel, [&](ChannelRef& ref) -> Result {
+        if (pan) *pan = ref.state().pan;
         return OK;
     });
 }

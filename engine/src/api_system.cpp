@@ -249,6 +249,22 @@ Result System_GetOutputStats(System system, OutputStats* stats, bool reset) {
     });
 }
 
+// Any time: the audio side picks the switch up at its next render.
+Result System_SetMasterLimiter(System system, bool on) {
+    return withSystem(system, [&](SystemImpl& sys) -> Result {
+        sys.shared.limiter.store(on, std::memory_order_relaxed);
+        return OK;
+    });
+}
+
+Result System_GetMasterLimiter(System system, bool* on) {
+    return withSystem(system, [&](SystemImpl& sys) -> Result {
+        if (!on) return ERR_INVALID_PARAM;
+        *on = sys.shared.limiter.load(std::memory_order_relaxed);
+        return OK;
+    });
+}
+
 Result System_GetChannelsPlaying(System system, int* channels) {
     return withSystem(system, [&](SystemImpl& sys) -> Result {
         if (!channels) return ERR_INVALID_PARAM;

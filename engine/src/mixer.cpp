@@ -5,6 +5,7 @@
 #include "convert.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -42,6 +43,35 @@ void addBuffer(float* __restrict d, const float* __restrict src, int samples) no
     for (int k = 0; k < samples; ++k) d[k] += src[k];
 }
 
+RB_CLONES
+void addPanned(float* __restrict d, const float* __restrict src, int frames, float left, float right) noexcept {
+    for (int k = 0; k < frames; ++k) {
+        d[2 * k] += src[2 * k] * left;
+        d[2 * k + 1] += src[2 * k + 1] * right;
+    }
+}
+
+RB_CLONES
+void addMonoPanned(float* __restrict d, const float* __restrict src, int frames, float left, float right) noexcept {
+    for (int k = 0; k < frames; ++k) {
+        d[2 * k] += src[k] * left;
+        d[2 * k + 1] += src[k] * right;
+    }
+}
+
+// The largest magnitude of a block, compared as bit patterns: a NaN counts
+// as large, and the loop vectorises where a float maximum would not.
+RB_CLONES
+std::uint32_t largestBits(const float* __restrict s, int samples) noexcept {
+    std::uint32_t most = 0;
+    for (int k = 0; k < samples; ++k) {
+        std::uint32_t bits;
+        std::memcpy(&bits, s + k, sizeof bits);
+        most = std::max(most, bits & 0x7FFFFFFFu);
+    }
+    return most;
+}
+
 inline float sampleAt(const SoundObj& s, std::size_t frame, int ch) noexcept {
     const std::size_t i = frame * static_cast<std::size_t>(s.channels) +
                           static_cast<std::size_t>(std::min(ch, s.channels - 1));
@@ -57,16 +87,30 @@ inline bool wrap(double& pos, std::uint32_t len, bool loop) noexcept {
     return true;
 }
 
-// Adds one frame of the sound at `pos`, linearly interpolated, times gain.
-inline void addFrame(const SoundObj& s, double pos, bool loop, float gain, float* d) noexcept {
+// Adds one frame of the sound at `pos`, linearly interpolated, times the
+// gain of each side.
+inline void addFrame(const SoundObj& s, double pos, bool loop, float left, float right, float* d) noexcept {
     const std::uint32_t len = s.dataFrames;
     const auto i0 = static_cast<std::size_t>(pos);
     const std::size_t i1 = i0 + 1 < len ? i0 + 1 : (loop ? 0 : i0);
     const auto f = static_cast<float>(pos - static_cast<double>(i0));
     for (int c = 0; c < 2; ++c) {
         const float a = sampleAt(s, i0, c), b = sampleAt(s, i1, c);
-        d[c] += (a + (b - a) * f) * gain;
+        d[c] += (a + (b - a) * f) * (c == 0 ? left : right);
     }
+}
+
+// Constant power: the two gains' squares add up to 2 at every position, and
+// the centre is exactly 1 on both sides.
+void panGains(float pan, float& left, float& right) noexcept {
+    pan = std::isnan(pan) ? 0.0f : std::clamp(pan, -1.0f, 1.0f);
+    if (pan == 0.0f) {
+        left = right = 1.0f;
+        return;
+    }
+    const double theta = (static_cast<double>(pan) + 1.0) * 0.25 * 3.14159265358979323846;
+    left = static_cast<float>(std::sqrt(2.0) * std::cos(theta));
+    right = static_cast<float>(std::sqrt(2.0) * std::sin(theta));
 }
 
 void runChain(Chain& chain, float* buf, int frames) noexcept {
@@ -145,11 +189,113 @@ std::uint32_t RecordTarget::position() const noexcept {
     return loop ? static_cast<std::uint32_t>(w % ringFrames) : static_cast<std::uint32_t>(std::min<std::uint64_t>(w, ringFrames));
 }
 
+// ---- the master bus's limiter ----
+
+namespace {
+
+// Step k's gain glides from from[k] by slope[k] per frame, the same on both
+// sides; steps left at rest (from 1, slope 0) are passed over.
+RB_CLONES
+void glide(float* __restrict s, const float* __restrict ramp, int frames, int step, const float* __restrict from,
+           const float* __restrict slope) noexcept {
+    for (int k = 0, first = 0; first < frames; ++k, first += step) {
+        if (from[k] == 1.0f && slope[k] == 0.0f) continue;
+        const int samples = 2 * std::min(step, frames - first);
+        float* d = s + 2 * first;
+        const float f = from[k], sl = slope[k];
+        for (int i = 0; i < samples; ++i) d[i] *= f + sl * ramp[i];
+    }
+}
+
+// The largest magnitude of each run of `step` frames, a NaN left out.
+RB_CLONES
+void stepPeaks(const float* __restrict s, int frames, int step, float* __restrict peaks) noexcept {
+    for (int k = 0, first = 0; first < frames; ++k, first += step) {
+        const int samples = 2 * std::min(step, frames - first);
+        std::uint32_t most = 0;
+        for (int i = 0; i < samples; ++i) {
+            std::uint32_t bits;
+            std::memcpy(&bits, s + 2 * first + i, sizeof bits);
+            most = std::max(most, bits & 0x7FFFFFFFu);
+        }
+        if (most > 0x7F800000u) {
+            most = 0;
+            for (int i = 0; i < samples; ++i)
+                if (!std::isnan(s[2 * first + i])) most = std::max(most, std::bit_cast<std::uint32_t>(std::fabs(s[2 * first + i])));
+        }
+        peaks[k] = std::bit_cast<float>(most);
+    }
+}
+
+// 1, 1, 2, 2, 3, 3 ...: how far into its step each sample of a frame is.
+constexpr auto kRamp = [] {
+    std::array<float, 2 * Limiter::kStep> r{};
+    for (int i = 0; i < 2 * Limiter::kStep; ++i) r[static_cast<std::size_t>(i)] = static_cast<float>(i / 2 + 1);
+    return r;
+}();
+
+}  // namespace
+
+void Limiter::configure(int rate) noexcept {
+    holdFrames_ = std::max(1, rate / 100);  // 10 ms: a 50 Hz half-wave
+    // A time constant of 25 ms towards 1.02: after the hold, back at unity
+    // within about 45 ms from 1 dB of reduction and 95 ms from 14 dB.
+    const double keep = std::exp(-1.0 / (0.025 * std::max(rate, 1)));
+    for (int k = 0; k <= kStep; ++k) decay_[static_cast<std::size_t>(k)] = static_cast<float>(std::pow(keep, k));
+    reset();
+}
+
+void Limiter::process(float* s, int frames) noexcept {
+    static constexpr std::uint32_t kCeilingBits = std::bit_cast<std::uint32_t>(kCeiling);
+    // At rest, a block below the ceiling leaves as it came.
+    if (gain_ == 1.0f && largestBits(s, 2 * frames) <= kCeilingBits) return;
+    for (int done = 0; done < frames; done += kBlockFrames)
+        processBlock(s + 2 * done, std::min(kBlockFrames, frames - done));
+}
+
+void Limiter::processBlock(float* s, int frames) noexcept {
+    constexpr int kMaxSteps = kBlockFrames / kStep;
+    const int steps = (frames + kStep - 1) / kStep;
+    std::array<float, kMaxSteps> need{};  // the largest gain each step's samples allow
+    std::array<float, kMaxSteps> starts{}, slopes{};
+    stepPeaks(s, frames, kStep, need.data());
+    for (float& n : need)
+        // Aimed a hair under the ceiling, so the rounding of the gains and
+        // products can never take a sample over it.
+        n = n > kCeiling ? kCeiling * (1.0f - 0x1p-20f) / n : 1.0f;
+    for (int k = 0; k < steps; ++k) {
+        const int len = std::min(kStep, frames - k * kStep);
+        const float here = need[static_cast<std::size_t>(k)];
+        const float ahead = k + 1 < steps ? need[static_cast<std::size_t>(k + 1)] : 1.0f;
+        // A peak the step before could not see coming is met at once.
+        const float from = std::min(gain_, here);
+        if (here < gain_) hold_ = holdFrames_;
+        float to = from;
+        if (hold_ >= len) {
+            hold_ -= len;
+        } else if (from < 1.0f) {
+            // Aimed a little past unity, so the gain arrives at exactly 1
+            // (and the limiter at rest) in bounded time, without a step.
+            to = std::min(1.0f, kReleaseTarget - (kReleaseTarget - from) * decay_[static_cast<std::size_t>(len - hold_)]);
+            hold_ = 0;
+        }
+        if (std::min(here, ahead) < to) {
+            to = std::min(here, ahead);  // down before the next step's peak arrives
+            hold_ = holdFrames_;
+        }
+        starts[static_cast<std::size_t>(k)] = from;
+        slopes[static_cast<std::size_t>(k)] = (to - from) / static_cast<float>(len);
+        gain_ = to;
+    }
+    glide(s, kRamp.data(), frames, kStep, starts.data(), slopes.data());
+}
+
 // ---- control thread ----
 
 void Mixer::configure(int rate) {
     rate_ = rate;
     rampFrames_ = std::max(8, rate / 1000);
+    limiter_.configure(rate);
     mixBuf_.assign(2 * kBlockFrames, 0.0f);
     groupBuf_.assign(2 * kBlockFrames, 0.0f);
     metronome_.configure(rate);
@@ -165,6 +311,7 @@ void Mixer::silence() noexcept {
         if (voices_[static_cast<std::size_t>(i)].active) endVoice(i);
         fades_[static_cast<std::size_t>(i)].active = false;
     }
+    limiter_.reset();
     port_.endRender(port_.beginRender());
 }
 
@@ -237,6 +384,9 @@ void Mixer::apply(const Command& c) noexcept {
         break;
     case Command::SetPaused:
         if (Voice* v = current()) v->paused = c.flag != 0;
+        break;
+    case Command::SetPan:
+        if (Voice* v = current()) panGains(c.value, v->panL, v->panR);
         break;
     case Command::SetGroup:
         if (Voice* v = current()) v->group = c.target;
@@ -332,12 +482,14 @@ bool Mixer::mixVoice(Voice& v, float* dst, int frames) noexcept {
         if (!wrap(v.pos, len, v.loop)) return false;
         v.gain += (v.target - v.gain) / static_cast<float>(v.rampLeft);
         --v.rampLeft;
-        addFrame(s, v.pos, v.loop, v.gain, dst + 2 * i);
+        addFrame(s, v.pos, v.loop, v.gain * v.panL, v.gain * v.panR, dst + 2 * i);
         v.pos += v.step;
         ++i;
     }
     if (v.fading && v.rampLeft == 0) return false;
     const float vol = v.gain;
+    const bool centred = v.centred();
+    const float left = vol * v.panL, right = vol * v.panR;
     if (v.step == 1.0 && !s.user) {
         // Fast path: float data at the mixer rate, whole frames.
         auto pos = static_cast<std::size_t>(v.pos);
@@ -351,8 +503,13 @@ bool Mixer::mixVoice(Voice& v, float* dst, int frames) noexcept {
                 pos %= len;
             }
             const int n = static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(frames - i), len - pos));
-            if (s.channels == 1) addMonoScaled(dst + 2 * i, pcm + pos, n, vol);
-            else addScaled(dst + 2 * i, pcm + pos * 2, 2 * n, vol);
+            if (centred) {
+                if (s.channels == 1) addMonoScaled(dst + 2 * i, pcm + pos, n, vol);
+                else addScaled(dst + 2 * i, pcm + pos * 2, 2 * n, vol);
+            } else {
+                if (s.channels == 1) addMonoPanned(dst + 2 * i, pcm + pos, n, left, right);
+                else addPanned(dst + 2 * i, pcm + pos * 2, n, left, right);
+            }
             i += n;
             pos += static_cast<std::size_t>(n);
         }
@@ -365,7 +522,7 @@ bool Mixer::mixVoice(Voice& v, float* dst, int frames) noexcept {
             v.pos = pos;
             return false;
         }
-        addFrame(s, pos, v.loop, vol, dst + 2 * i);
+        addFrame(s, pos, v.loop, left, right, dst + 2 * i);
         pos += v.step;
     }
     v.pos = pos;
@@ -427,6 +584,8 @@ void Mixer::renderBlock(float* out, int frames) noexcept {
         else run = false;
         if (run) runChain(master_, mix, frames);
     }
+    // Last on the master bus: nothing after it may take the mix past full scale.
+    if (limiterOn_) limiter_.process(mix, frames);
     if (out) std::memcpy(out, mix, sizeof(float) * static_cast<std::size_t>(samples));
 }
 
@@ -442,6 +601,11 @@ void Mixer::render(float* out, unsigned frames) noexcept {
     const std::uint64_t epoch = port_.beginRender();
     port_.drain([this](const Command& c) { apply(c); });
     takeRequests(epoch);
+    const bool limiterOn = shared_.limiter.load(std::memory_order_relaxed);
+    if (limiterOn != limiterOn_) {
+        limiterOn_ = limiterOn;
+        limiter_.reset();  // switched on again, it starts at rest
+    }
     RecordTarget* record = shared_.mixRecord.load(std::memory_order_acquire);
     const std::uint64_t metronome = shared_.metronome.load(std::memory_order_relaxed);
     unsigned done = 0;

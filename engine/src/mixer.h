@@ -66,6 +66,7 @@ struct Shared {
     std::atomic<std::uint32_t> worstUs{0};
     std::atomic<bool> deviceError{false};
     std::atomic<bool> inputError{false};
+    std::atomic<bool> limiter{false};  // control -> audio: the master bus's safety limiter is on
 };
 
 struct Voice {
@@ -83,6 +84,38 @@ struct Voice {
     float gain = 1.0f;
     float target = 1.0f;
     int rampLeft = 0;
+    // Constant-power pan gains of each side; exactly 1 and 1 in the centre,
+    // where the play mixes as if it had none.
+    float panL = 1.0f, panR = 1.0f;
+    bool centred() const noexcept { return panL == 1.0f && panR == 1.0f; }
+};
+
+// The master bus's safety limiter. It sees each block of the mix whole
+// before it leaves, so its attack can start up to kStep frames before a peak
+// (a look-ahead inside the block, at no latency) and spreads every change of
+// gain over kStep frames; a peak the block's start could not foresee is met
+// at once. After a 10 ms hold the gain returns to 1 in 50 to 100 ms. No
+// sample ever leaves above the ceiling, and at rest (gain exactly 1) a block
+// below the ceiling leaves untouched, bit for bit.
+class Limiter {
+public:
+    static constexpr float kCeiling = 0.96605f;  // -0.3 dBFS
+    static constexpr float kReleaseTarget = 1.02f;
+    static constexpr int kStep = 32;             // frames: the attack
+    void configure(int rate) noexcept;
+    void reset() noexcept {
+        gain_ = 1.0f;
+        hold_ = 0;
+    }
+    void process(float* stereo, int frames) noexcept;
+
+private:
+    void processBlock(float* stereo, int frames) noexcept;
+
+    float gain_ = 1.0f;
+    int hold_ = 0;
+    int holdFrames_ = 480;
+    std::array<float, kStep + 1> decay_{};  // (1 - release)^k: what is left of the way back after k frames
 };
 
 struct Chain {
@@ -132,6 +165,8 @@ private:
     std::array<Voice, kMaxChannels> fades_{};  // stopped or stolen plays gliding out
     std::array<Chain, kMaxGroups> groups_{};
     Chain master_;
+    Limiter limiter_;  // the master bus's last stage
+    bool limiterOn_ = false;
     std::uint64_t unitReleasesSeen_ = 0;
     std::uint64_t groupClearsSeen_ = 0;
     std::array<std::uint64_t, kMaxGroups> groupCleared_{};  // epoch of the last clear applied per slot

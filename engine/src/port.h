@@ -1,6 +1,6 @@
 // The command port: how the control thread reaches the audio side.
 //
-// Ordinary commands (start, volume, pause, group, attach, detach) go through a
+// Ordinary commands (start, volume, pan, pause, group, attach, detach) go through a
 // lock-free queue and may be refused when it is full. Stops and releases never
 // are: the control thread sets atomic state the audio side reads on every
 // render (see Shared in mixer.h) and then opens a release epoch. A released
@@ -22,12 +22,12 @@ struct SoundObj;
 class DspUnit;
 
 struct Command {
-    enum Kind : std::uint8_t { Start, SetVolume, SetPaused, SetGroup, Attach, Detach } kind = Start;
+    enum Kind : std::uint8_t { Start, SetVolume, SetPaused, SetGroup, Attach, Detach, SetPan } kind = Start;
     std::uint8_t flag = 0;     // Start: 1 paused, 2 loop; SetPaused: paused
     std::int16_t slot = 0;     // channel slot
     std::int32_t target = -1;  // group slot; -1 the master chain (Attach) or no group
     std::uint64_t gen = 0;     // play generation of the channel slot
-    float value = 0;           // volume
+    float value = 0;           // volume; SetPan: the position, -1 to 1
     const SoundObj* sound = nullptr;
     DspUnit* unit = nullptr;
 };

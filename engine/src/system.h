@@ -26,6 +26,7 @@ struct ChannelSlot {
     bool prevStolen = false;       // the play before the latest was taken for it
     std::uint64_t startOrder = 0;  // for choosing the oldest play to take
     float volume = 1.0f;
+    float pan = 0.0f;
     bool paused = false;
     const SoundObj* sound = nullptr;
     int group = -1;

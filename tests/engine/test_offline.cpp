@@ -84,6 +84,50 @@ TEST_F(Offline, RecordingTheMixIsSampleExact) {
         ASSERT_EQ(pcm[i], std::lrint(std::clamp(0.5f * (out[2 * i] + out[2 * i + 1]), -1.0f, 1.0f) * 32767.0f)) << i;
 }
 
+// The master bus's limiter: no sample of the mix, nor of its recording,
+// passes -0.3 dBFS; a mix below that leaves bit for bit, also once the
+// limiter has worked and come back to rest; switched off, sums clip as before.
+TEST_F(Offline, TheMasterLimiterHoldsTheCeilingAndIsTransparentBelowIt) {
+    bool on = true;
+    ASSERT_EQ(rb::System_GetMasterLimiter(sys, &on), rb::OK);
+    EXPECT_FALSE(on) << "a new engine mixes as it always did";
+    const rb::Sound quiet = loadSamples(sine(220, kRate, 48000, 0.48f));
+    const rb::Sound loud = loadSamples(sine(90, kRate, 4800, 0.9f));
+    const auto session = [&](bool limiter) {
+        EXPECT_EQ(rb::System_SetMasterLimiter(sys, limiter), rb::OK);
+        const rb::Sound floatRing = ring(rb::SOUND_FORMAT_PCMFLOAT, 2, 48000);
+        EXPECT_EQ(rb::System_SetRecordSource(sys, rb::RECORD_SOURCE_MIX), rb::OK);
+        EXPECT_EQ(rb::System_RecordStart(sys, floatRing, true), rb::OK);
+        play(quiet);
+        play(quiet);  // 0.96 at its peaks: just under the ceiling
+        auto out = render(9600);
+        for (int i = 0; i < 4; ++i) play(loud);  // 3.6 on top
+        const auto rest = render(38400);
+        out.insert(out.end(), rest.begin(), rest.end());
+        rb::System_RecordStop(sys);
+        const auto recorded = ringData<float>(floatRing, 48000 * 8);
+        rb::Sound_Release(floatRing);
+        return std::pair{out, recorded};
+    };
+    const auto [limited, recorded] = session(true);
+    rb::System_Close(sys);
+    rb::System_Init(sys, 64, 0, nullptr);
+    const auto [clipped, unused] = session(false);
+    ASSERT_EQ(rb::System_GetMasterLimiter(sys, &on), rb::OK);
+    EXPECT_FALSE(on);
+    EXPECT_LE(peak(limited), 0.96605f);
+    EXPECT_LE(peak(recorded), 0.96605f);
+    EXPECT_EQ(recorded, limited) << "the recording takes the limited mix";
+    EXPECT_GT(peak(clipped, 9600, 4800), 3.0f) << "switched off, nothing holds the sum";
+    EXPECT_TRUE(std::equal(limited.begin(), limited.begin() + 2 * 9600, clipped.begin())) << "below the ceiling";
+    EXPECT_LT(peak(limited, 9600, 4800), 0.9661f);
+    EXPECT_GT(peak(limited, 9600, 4800), 0.95f);
+    // 150 ms after the loud hit has ended, back at rest and bit-exact again.
+    const std::size_t rested = 2 * (9600 + 4800 + 7200);
+    EXPECT_TRUE(std::equal(limited.begin() + static_cast<std::ptrdiff_t>(rested), limited.end(),
+                           clipped.begin() + static_cast<std::ptrdiff_t>(rested)));
+}
+
 // The frame count runs on past the ring, so a reader that fell behind knows
 // how much it lost; the position wraps as before.
 TEST_F(Offline, RecordFramesNeverWrap) {

@@ -1,7 +1,11 @@
 // Playing, pausing, stopping and channel bookkeeping on the null output.
 #include "fixtures.h"
 
+#include <sndfile.h>
+
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 using namespace rbtest;
 
@@ -15,6 +19,49 @@ TEST_F(Playback, PlayAppearsInTheNextBufferAtItsVolume) {
     const auto out = render(64);
     for (float v : out) ASSERT_FLOAT_EQ(v, 0.25f);  // mono reaches both sides
     EXPECT_TRUE(playing(c));
+}
+
+// Constant power: the squares of both sides add up to twice the centre's,
+// and the centre is the play without a position, bit for bit.
+TEST_F(Playback, PanIsConstantPowerAndTheCentreIsUntouched) {
+    const rb::Sound mono = loadSamples(std::vector<float>(4800, 0.5f));
+    std::vector<float> lr;
+    for (int i = 0; i < 4800; ++i) lr.insert(lr.end(), {0.5f, 0.25f});
+    writeSound(dir.path("lr.wav"), SF_FORMAT_WAV | SF_FORMAT_FLOAT, kRate, 2, lr);
+    const rb::Sound stereo = load(dir.path("lr.wav"));
+    struct Case { float pan; float left, right; };
+    for (const Case k : {Case{0.0f, 0.5f, 0.5f}, Case{-1.0f, 0.70710677f, 0.0f}, Case{1.0f, 0.0f, 0.70710677f},
+                         Case{0.5f, 0.27059805f, 0.65328148f}, Case{7.0f, 0.0f, 0.70710677f}}) {
+        const rb::Channel c = play(mono);
+        ASSERT_EQ(rb::Channel_SetPan(c, k.pan), rb::OK);
+        float got = 9;
+        ASSERT_EQ(rb::Channel_GetPan(c, &got), rb::OK);
+        EXPECT_EQ(got, std::clamp(k.pan, -1.0f, 1.0f));
+        const auto out = render(64);
+        EXPECT_NEAR(out[0], k.left, 1e-6) << k.pan;
+        EXPECT_NEAR(out[1], k.right, 1e-6) << k.pan;
+        EXPECT_NEAR(out[0] * out[0] + out[1] * out[1], 0.5, 1e-6) << k.pan;
+        rb::Channel_Stop(c);
+        render(100);
+    }
+    // A stereo sound keeps its sides, each weighed by its gain.
+    const rb::Channel c = play(stereo);
+    ASSERT_EQ(rb::Channel_SetPan(c, -1.0f), rb::OK);
+    auto out = render(8);
+    EXPECT_NEAR(out[0], 0.70710677f, 1e-6);
+    EXPECT_NEAR(out[1], 0.0f, 1e-6);
+    rb::Channel_Stop(c);
+    render(100);
+    // A new play starts in the centre; the centre is exactly what it was.
+    const rb::Channel d = play(stereo);
+    float pan = 9;
+    ASSERT_EQ(rb::Channel_GetPan(d, &pan), rb::OK);
+    EXPECT_EQ(pan, 0.0f);
+    ASSERT_EQ(rb::Channel_SetPan(d, 0.0f), rb::OK);
+    out = render(8);
+    EXPECT_EQ(out[0], 0.5f);
+    EXPECT_EQ(out[1], 0.25f);
+    EXPECT_EQ(rb::Channel_SetPan(d, std::nanf("")), rb::ERR_INVALID_PARAM);
 }
 
 TEST_F(Playback, PausedChannelIsHeldBackAndResumesWhereItStopped) {

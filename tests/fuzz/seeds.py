@@ -289,6 +289,10 @@ def package_seeds():
     midi = crlf("36*65", "38*66", "200*1")
     put(t, "novo.rbp", zip_with_password([("Info.txt", info_novo), ("Keys.txt", keys), ("x.wav", x),
                                           ("y.wav", wav(441, 2, 44100)), ("Midi.txt", midi)]))
+    layers = crlf("Velocidade*0.8", "65*0*0.5*1*-0.5*y.wav", "65*0.5*1*1*-0.5*x.wav", "67*0*1*2*9*x.wav",
+                  "66*0*1*1*0*../fora.wav")
+    put(t, "layers.rbp", zip_with_password([("Info.txt", info_novo), ("Keys.txt", keys), ("x.wav", x),
+                                            ("y.wav", wav(441, 2, 44100)), ("layers.txt", layers)]))
     put(t, "same-name-as-kit.rbp", zip_with_password([("Info.txt", info_kit), ("Keys.txt", keys), ("x.wav", x)]))
     put(t, "other-case.rbp", zip_with_password([("INFO.TXT", info_novo), ("keys.txt", keys), ("x.wav", x)]))
     put(t, "unencrypted.rbp", zip_plain([("Info.txt", info_novo), ("Keys.txt", keys), ("x.wav", x)],
@@ -316,8 +320,8 @@ def package_seeds():
         put(t, "name-" + name + ".rbp", zip_plain([("Info.txt", "[Info]\r\nName=" + value), ("Keys.txt", keys)]))
     put(t, "empty.rbp", zip_plain([]))
     put(t, "text.rbp", "Isto não é um pacote\r\n")
-    dictionary(t, ["PK\x03\x04", "PK\x01\x02", "PK\x05\x06", "Info.txt", "Keys.txt", "Midi.txt", "[Info]", "Name=",
-                   "../", "..", "/", "\\", ":"])
+    dictionary(t, ["PK\x03\x04", "PK\x01\x02", "PK\x05\x06", "Info.txt", "Keys.txt", "Midi.txt", "Layers.txt",
+                   "[Info]", "Name=", "../", "..", "/", "\\", ":"])
 
 
 # ---------------------------------------------------------------- text formats
@@ -376,6 +380,18 @@ def text_seeds():
                        "36**65"))
     put(t, "many-broken", crlf(*["linha %d" % i for i in range(30)]))
     dictionary(t, ["*", "\r\n", "127", "65535", "$", "0x"])
+
+    t = "layers"
+    put(t, "good", crlf("Velocidade*0.8", "65*0*0.5*1*0*a.wav", "65*0.5*1*0.8*-0.5*sub\\c.wav",
+                        "66*0*1*1*1*b.wav", "66*0*1*1.2*1*a.wav", "67*0*1*1*0*sub/c.wav"))
+    put(t, "round-robin", crlf(*["65*0*1*1*0*%s" % f for f in ("a.wav", "sub/c.wav", "a.wav", "../fora.wav")]))
+    put(t, "bad", crlf("65*0*0.5*1*0", "x*0*1*1*0*a.wav", "65*-1*1*1*0*a.wav", "66*0.7*0.2*1*0*b.wav",
+                       "67*0*1*99*0*a.wav", "67*0*1*1*nan*a.wav", "65*0*1*1*0*", "66*0*1*1*0*falta.wav",
+                       "66*0*1*1*0*texto.wav", "Velocidade*2", "velocidade*0,5", "65*0*1*1*0*/etc/hostname"))
+    put(t, "too-many", crlf(*["65*0*1*1*0*a.wav"] * 40))
+    put(t, "other-keys", crlf("99*0*1*1*0*a.wav", "0*0*1*1*0*a.wav", "65536*0*1*1*0*a.wav", "$41*0*1*1*0*a.wav"))
+    dictionary(t, ["*", "Velocidade", "0.5", "0,5", "1", "-1", "a.wav", "b.wav", "sub/c.wav", "sub\\", "../",
+                   "65", "66", "67", "\r\n"])
 
     t = "banner"
     sep = "\xfd"

@@ -337,6 +337,29 @@ TEST_F(PackageWindows, MainWindowImportsHydrogenKits) {
     EXPECT_EQ(ctx->core.KeyCount, 2);
 }
 
+// Every instrument placed but a layer left out: the log says which, under
+// its own heading.
+TEST_F(PackageWindows, AKitImportedWithoutSomeLayersSaysWhichInItsLog) {
+    start();
+    QDir().mkpath(appDir + "camadas");
+    ASSERT_TRUE(QFile::copy(appDir + "Pacotes/Kit/s0.wav", appDir + "camadas/hard.wav"));
+    QFile xml(appDir + "camadas/drumkit.xml");
+    ASSERT_TRUE(xml.open(QIODevice::WriteOnly));
+    xml.write("<drumkit_info><name>Camadas</name><instrumentList><instrument><name>Kick</name>"
+              "<layer><filename>soft.wav</filename><min>0</min><max>0.5</max></layer>"
+              "<layer><filename>hard.wav</filename><min>0.5</min><max>1</max></layer></instrument>"
+              "</instrumentList></drumkit_info>");
+    xml.close();
+    prompt.textAnswers = {appDir + "camadas/drumkit.xml"};
+    trigger("ImportarKitHydrogen1");
+    EXPECT_EQ(messages(), QStringList());
+    ASSERT_EQ(log.shown.size(), 1);
+    EXPECT_EQ(log.shown[0].caption, "Erros ao importar kit");
+    EXPECT_EQ(log.shown[0].lines, QStringList({"O kit foi importado como o pacote \"Camadas\"; algumas camadas ficaram de fora:",
+                                               "Kick: camada ignorada (amostra não encontrada: soft.wav)"}));
+    EXPECT_EQ(ctx->settings.PackName, "Camadas");
+}
+
 TEST_F(PackageWindows, PreferencesOpenTheManagerAndShowThePackageTakenIntoUse) {
     otherPackage();
     start();

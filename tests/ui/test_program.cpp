@@ -285,6 +285,39 @@ TEST_F(Program, TheSplashRunsTheSequenceOnce) {
     EXPECT_EQ(splash.status(), "Pronto.");
 }
 
+// "Limitador na saída" beside the effects switch: on by default, saved as
+// Master_Limiter, and the engine follows at once without a reload.
+TEST_F(Program, TheLimiterBoxIsSavedAndSwitchesTheEngineAtOnce) {
+    preparePackage(1);
+    ASSERT_TRUE(runStartup());
+    TFrmCenter w(*ctx);
+    w.show();
+    QTest::qWait(20);
+    const rb::Sound sound = ctx->core.KeySounds[0].sound;
+    const auto engineLimiter = [&] {
+        bool on = false;
+        rb::System_GetMasterLimiter(ctx->core.SoundSystem, &on);
+        return on;
+    };
+    EXPECT_TRUE(engineLimiter());
+    for (const bool on : {false, true}) {
+        prompt.buttonAnswers = {Prompt::Yes};
+        TFrmPreferencias prefs(*ctx, &w, &w);
+        prefs.show();
+        QTest::qWait(10);
+        auto* box = child<QCheckBox>(&prefs, "Check_Limitador");
+        EXPECT_EQ(box->text(), "Limitador na saída");
+        EXPECT_EQ(box->parentWidget(), child<QCheckBox>(&prefs, "Check_SemEfeitos")->parentWidget()) << "the effects page";
+        EXPECT_EQ(box->isChecked(), !on);
+        box->setChecked(on);
+        prefs.close();
+        EXPECT_EQ(ctx->settings.Master_Limiter, on);
+        EXPECT_TRUE(iniText().contains(on ? "Master_Limiter=1" : "Master_Limiter=0"));
+        EXPECT_EQ(engineLimiter(), on);
+    }
+    EXPECT_EQ(ctx->core.KeySounds[0].sound, sound) << "nothing rebuilt";
+}
+
 TEST_F(Program, AcceptedPreferencesSaveAndReconfigureOnlyWhatChanged) {
     preparePackage(2);
     ASSERT_TRUE(runStartup());

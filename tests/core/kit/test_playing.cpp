@@ -1,6 +1,8 @@
 // Playing and silencing keys on the null output.
 #include "corefixture.h"
 
+#include "base/textfiles.h"
+
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -170,6 +172,28 @@ TEST_F(Playing, PlayKeyAllocatesNothingOnAFullTable) {
     gCounting = false;
     EXPECT_EQ(gAllocations.load(), 0);
     EXPECT_EQ(core->PlayCount, 65u);
+}
+
+// The choice of a layer (velocity, round robin, place) allocates nothing either.
+TEST_F(Playing, PlayKeyWithLayersAllocatesNothing) {
+    settings->PackName = "Kit";
+    QStringList layers;
+    for (int j = 0; j < kMaxLayers; ++j) {
+        packageFile(QStringLiteral("l%1.wav").arg(j), std::vector<float>(480, 0.001f));
+        layers << QStringLiteral("65*%1*%2*1*-0.5*l%3.wav").arg(j < 16 ? "0" : "0.5", j < 16 ? "0.5" : "1").arg(j);
+    }
+    core->KeyLines = {QStringLiteral("65*0*0*0*0*1,00*") + QStringLiteral("0*").repeated(16) + "l0.wav"};
+    ASSERT_TRUE(core->SaveKeyLines());
+    ASSERT_TRUE(WriteTextLines(core->LayersFile(), layers));
+    startEngine();
+    ASSERT_EQ(core->KeySounds[0].layers.count, kMaxLayers);
+    core->PlayKey(65);
+    gAllocations = 0;
+    gCounting = true;
+    for (int i = 0; i < 14; ++i) core->PlayKey(65, 0.5f, static_cast<float>(i) / 13.0f);
+    gCounting = false;
+    EXPECT_EQ(gAllocations.load(), 0);
+    EXPECT_EQ(core->PlayCount, 15u);
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QStorageInfo>
+#include <QSet>
 
 #include <algorithm>
 #include <cmath>
@@ -137,6 +138,47 @@ TEST(Hydrogen, ReadsBothLayoutsAndTakesTheHardestLayer) {
     EXPECT_FLOAT_EQ(keyOf(plan, 'F')->volume, 1.0f) << "limited to 1";
     EXPECT_EQ(plan.notPlaced, QStringList{"Mudo: silenciado no kit"});
     EXPECT_EQ(plan.samples.size(), 1);
+}
+
+// Every layer goes with its key, and each key sounds where the kit places
+// it: <pan>, or the older gains per side. Keys.txt keeps the hardest layer.
+TEST(Hydrogen, EveryLayerAndThePlaceOfEachInstrumentGoIntoLayersTxt) {
+    QTemporaryDir dir;
+    const QByteArray xml =
+        "<drumkit_info><name>P</name><instrumentList>"
+        "<instrument><name>Kick</name><volume>0.8</volume><pan_L>0.5</pan_L><pan_R>1</pan_R>"
+        "<layer><filename>k_soft.wav</filename><min>0</min><max>0.5</max><gain>1</gain></layer>"
+        "<layer><filename>k_hard.wav</filename><min>0.5</min><max>1</max><gain>0.5</gain></layer></instrument>"
+        "<instrument><name>Snare</name><volume>1</volume><pan>-0.3</pan>"
+        "<layer><filename>s.wav</filename><min>0</min><max>1</max><gain>1</gain></layer></instrument>"
+        "<instrument><name>Clap</name><volume>1</volume><pan_L>1</pan_L><pan_R>1</pan_R>"
+        "<layer><filename>c.wav</filename><min>0</min><max>1</max><gain>1</gain></layer></instrument>"
+        "<instrument><name>Tom</name><volume>1</volume><pan_L>1</pan_L><pan_R>0.25</pan_R>"
+        "<layer><filename>t.wav</filename><min>0</min><max>1</max><gain>1</gain></layer>"
+        "<layer><filename>fora.wav</filename><min>0</min><max>0.2</max><gain>1</gain></layer></instrument>"
+        "</instrumentList></drumkit_info>";
+    writeKit(dir.path(), xml, {"k_soft.wav", "k_hard.wav", "s.wav", "c.wav", "t.wav"});
+    HydrogenKit kit;
+    ASSERT_TRUE(ReadHydrogenKit(dir.path(), kit));
+    ASSERT_EQ(kit.instruments.size(), 4);
+    EXPECT_DOUBLE_EQ(kit.instruments[0].pan, 0.5);
+    EXPECT_DOUBLE_EQ(kit.instruments[1].pan, -0.3);
+    EXPECT_DOUBLE_EQ(kit.instruments[2].pan, 0.0);
+    EXPECT_DOUBLE_EQ(kit.instruments[3].pan, -0.75);
+    KitPlan plan = PlanHydrogenKit(kit);
+    EXPECT_EQ(keyOf(plan, kVkSpace)->file, "k_hard.wav");
+    EXPECT_EQ(plan.layerNotes, QStringList{"Tom: camada ignorada (amostra não encontrada: fora.wav)"});
+    plan.scale = 0.5;
+    EXPECT_TRUE(plan.KeyLines().first().contains("0,20") || plan.KeyLines().first().contains("0.20"));
+    const QStringList lines = plan.LayerLines();
+    EXPECT_EQ(lines.first(), "Velocidade*0.8");
+    for (const char* line : {"32*0*0.5*2*0.5*k_soft.wav", "32*0.5*1*1*0.5*k_hard.wav", "66*0*0.5*2*0.5*k_soft.wav",
+                             "70*0*1*1*-0.3*s.wav", "85*0*1*1*-0.75*t.wav"})
+        EXPECT_TRUE(lines.contains(line)) << line << "\n" << lines.join('\n').toStdString();
+    EXPECT_EQ(lines.filter("c.wav").size(), 0) << "one sample in the centre needs no line";
+    QStringList names;
+    for (const KitSample& s : plan.samples) names << s.name;
+    EXPECT_TRUE(names.contains("k_soft.wav") && names.contains("k_hard.wav"));
 }
 
 // A hi-hat in a mute group and one of congas; the plan's lines go into the
@@ -584,6 +626,103 @@ TEST_F(KitImportTest, GMRockKitFromItsFolderAndFromATarGzBecomesThePackageInUseA
     // Deleting an imported package leaves no folder behind.
     QStringList remaining;
     EXPECT_TRUE(Packages(*core, prompt, log).DeletePackage("Rock", &remaining)) << remaining.join(", ").toStdString();
+}
+
+// GMRockKit keeps its 86 layers and its places; its loudest hit peaks at
+// -6 dBFS before the limiter; a soft pad and a hard one play different samples.
+TEST_F(KitImportTest, GMRockKitKeepsEveryLayerAndLeavesHeadroom) {
+    ASSERT_TRUE(QFileInfo(kGMRockKit + "/drumkit.xml").isFile()) << "scripts/deps.sh installs hydrogen-data";
+    settings->Master_Limiter = false;  // what the kit itself gives
+    const KitImport done = import(kGMRockKit);
+    ASSERT_EQ(done.result, KitImport::Imported) << done.errors.join(", ").toStdString();
+    EXPECT_TRUE(done.notes.isEmpty()) << done.notes.join(", ").toStdString();
+    EXPECT_TRUE(log.shown.isEmpty());
+    HydrogenKit kit;
+    ASSERT_TRUE(ReadHydrogenKit(kGMRockKit, kit));
+    QSet<QString> layerFiles;
+    for (const HydrogenInstrument& ins : kit.instruments)
+        for (const HydrogenLayer& l : ins.layers) layerFiles.insert(l.fileName);
+    EXPECT_EQ(layerFiles.size(), 86);
+    for (const QString& f : layerFiles) EXPECT_TRUE(QFileInfo::exists(core->PackageFolder() + f)) << f.toStdString();
+
+    float loudest = 0;
+    for (int i = 0; i < core->KeyCount; ++i) {
+        auto& r = core->KeySounds[static_cast<std::size_t>(i)];
+        EXPECT_TRUE(r.layers.count == 5 || (r.layers.count == 1 && r.fileName.endsWith("HandClap.wav"))) << r.fileName.toStdString();
+        float key = 0;
+        for (const float velocity : {1.0f, 0.1f}) {
+            core->PlayKey(r.playKey, 1.0f, velocity);
+            const auto out = render(4800);
+            float peak = 0, left = 0, right = 0;
+            for (std::size_t k = 0; k < out.size(); k += 2) {
+                left = std::max(left, std::abs(out[k]));
+                right = std::max(right, std::abs(out[k + 1]));
+            }
+            peak = std::max(left, right);
+            if (velocity == 1.0f) {
+                key = peak;
+            } else if (r.layers.count > 1) {
+                EXPECT_LT(peak, 0.8f * key) << "a soft hit is another, softer sample: " << r.fileName.toStdString();
+            }
+            if (r.fileName.endsWith("Kick-Hardest.wav")) {
+                EXPECT_NEAR(left, right, 1e-6) << "the kick in the centre";
+            }
+            if (r.fileName.endsWith("Ride-Hardest.wav")) {
+                EXPECT_GT(right, 1.5f * left) << "the ride on the right";
+            }
+            for (rb::Channel c : r.channels) rb::Channel_Stop(c);
+            render(512);
+        }
+        loudest = std::max(loudest, key);
+    }
+    EXPECT_NEAR(loudest, 0.5012f, 0.002f) << "-6 dBFS";
+}
+
+// A soft layer whose gain boosts a quiet sample past full volume does not
+// hold the whole kit down: the loudest hit any layer can give is -6 dBFS.
+TEST_F(KitImportTest, AQuietLayerBoostedByItsGainStillLeavesTheLoudestHitAtMinusSix) {
+    const QString kit = dir.path() + "/kit";
+    writeKit(kit, kitXml("<instrument><name>Kick</name><volume>1</volume>"
+                         "<layer><filename>soft.wav</filename><min>0</min><max>0.5</max><gain>4</gain></layer>"
+                         "<layer><filename>hard.wav</filename><min>0.5</min><max>1</max><gain>1</gain></layer></instrument>"),
+             {});
+    writeWavFile(kit + "/soft.wav", toneSamples(220, 4800, 0.1f));
+    writeWavFile(kit + "/hard.wav", toneSamples(220, 4800, 0.9f));
+    settings->Master_Limiter = false;
+    ASSERT_EQ(import(kit).result, KitImport::Imported);
+    const auto peakAt = [&](float velocity) {
+        core->PlayKey(kVkSpace, 1.0f, velocity);
+        float peak = 0;
+        for (const float v : render(4800)) peak = std::max(peak, std::abs(v));
+        for (rb::Channel c : core->KeySounds[0].channels) rb::Channel_Stop(c);
+        render(512);
+        return peak;
+    };
+    EXPECT_NEAR(peakAt(1.0f), 0.5012f, 0.003f);
+    EXPECT_NEAR(peakAt(0.2f), 0.1f, 0.002f) << "the soft layer at full volume, no louder";
+}
+
+// A kit whose layers pass the memory budget: the last instruments keep
+// only their hardest layer, and the import says so.
+TEST_F(KitImportTest, LayersPastTheMemoryBudgetAreLeftOutAndReported) {
+    const QString kit = dir.path() + "/kit";
+    const QByteArray layers = "<layer><filename>%1_soft.wav</filename><min>0</min><max>0.5</max><gain>1</gain></layer>"
+                              "<layer><filename>%1_hard.wav</filename><min>0.5</min><max>1</max><gain>1</gain></layer>";
+    QByteArray xml;
+    for (const char* name : {"Kick", "Snare"})
+        xml += QByteArray("<instrument><name>") + name + "</name><volume>1</volume>" + QByteArray(layers).replace("%1", name) +
+               "</instrument>";
+    writeKit(kit, kitXml(xml), {"Kick_soft.wav", "Kick_hard.wav", "Snare_soft.wav", "Snare_hard.wav"});
+    core->LayerBudget = 30000;  // three of the four 2400-frame samples
+    const KitImport done = import(kit);
+    ASSERT_EQ(done.result, KitImport::Imported) << done.errors.join(", ").toStdString();
+    EXPECT_EQ(done.notes, QStringList{"As camadas passam de 1 MB de memória; só a mais forte ficou em: Snare."});
+    EXPECT_FALSE(QFileInfo::exists(core->PackageFolder() + "Snare_soft.wav"));
+    QStringList lines;
+    ASSERT_TRUE(ReadTextLines(core->LayersFile(), lines));
+    EXPECT_EQ(lines.filter("Snare").size(), 0);
+    EXPECT_EQ(lines.filter("Kick_soft.wav").size(), 2) << "space and B";
+    EXPECT_TRUE(log.shown.isEmpty());
 }
 
 TEST_F(KitImportTest, SamplesTheDecoderRefusesAreLeftOutAndLogged) {

@@ -190,6 +190,49 @@ TEST_F(PackagesTest, ExportReadsInPythonAndARoundTripPlaysEveryKeyWithItsSetting
     }
 }
 
+// Layers.txt travels with every layer's sample (a name two samples share
+// gets its counter), comes back with the import and goes with the package.
+TEST_F(PackagesTest, ExportImportAndDeleteCarryTheLayers) {
+    const QString soft = packageFile("soft.wav", std::vector<float>(4800, 0.1f));
+    packageFile("hard.wav", std::vector<float>(4800, 0.2f));
+    const QString outside = outsideFile("hard.wav", std::vector<float>(4800, 0.3f));
+    core->KeyLines = {keyLine(70, "hard.wav")};
+    ASSERT_TRUE(core->SaveKeyLines());
+    ASSERT_TRUE(WriteTextLines(core->LayersFile(), {"Velocidade*0.6", "70*0*0.5*1*0.5*soft.wav", "70*0.5*0.9*1*0.5*hard.wav",
+                                                    "70*0.9*1*1*0.5*" + outside, "99*0*1*1*0*falta.wav"}));
+    startEngine();
+    ASSERT_EQ(core->KeySounds[0].layers.count, 3);
+
+    const QString target = appDir + "kit.rbp";
+    QString error;
+    ASSERT_TRUE(packages().ExportPackage(target, {"Kit", "", "", "", ""}, &error)) << error.toStdString();
+    const QByteArray layers = "Velocidade*0.6\r\n70*0*0.5*1*0.5*soft.wav\r\n70*0.5*0.9*1*0.5*hard.wav\r\n70*0.9*1*1*0.5*hard2.wav\r\n";
+    const QJsonArray entries = pythonZipView(target, kArchivePassword)["entries"].toArray();
+    QStringList names;
+    for (const auto& e : entries) names << e.toObject()["name"].toString();
+    EXPECT_EQ(names, QStringList({"Info.txt", "Keys.txt", "Layers.txt", "hard.wav", "soft.wav", "hard2.wav"}));
+    EXPECT_EQ(entries[2].toObject()["md5"].toString(), md5(layers)) << "the sample that cannot be packed stays behind";
+    EXPECT_EQ(entries[5].toObject()["md5"].toString(), md5(fileBytes(outside)));
+
+    EXPECT_TRUE(packages().DeletePackage("Kit"));
+    EXPECT_FALSE(QFileInfo::exists(soft)) << "a layer's sample goes with the package";
+    EXPECT_TRUE(QFileInfo::exists(outside));
+    ASSERT_TRUE(packages().ImportPackage(target));
+    EXPECT_TRUE(log.shown.isEmpty()) << lastLog().join('\n').toStdString();
+    EXPECT_EQ(fileBytes(core->LayersFile()), layers);
+    EXPECT_EQ(core->Layers.Velocity, 0.6f);
+    ASSERT_EQ(core->KeySounds[0].layers.count, 3);
+    EXPECT_EQ(packages().CountKeyLines("Kit"), 1) << "one key, however many layers";
+    for (const auto& [velocity, level] : {std::pair{0.2f, 0.1f}, {-1.0f, 0.2f}, {0.95f, 0.3f}}) {
+        core->PlayKey(70, 1.0f, velocity);
+        const auto out = render(16);
+        EXPECT_NEAR(out[0] * out[0] + out[1] * out[1], 2 * level * level, 1e-6) << velocity;
+        EXPECT_GT(out[1], out[0]) << "to the right";
+        for (rb::Channel c : core->KeySounds[0].channels) rb::Channel_Stop(c);
+        render(200);
+    }
+}
+
 TEST_F(PackagesTest, ImportsWhatInfoZipWrites) {
     const QString src = appDir + "src/";
     QDir().mkpath(src);

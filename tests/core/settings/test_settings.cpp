@@ -49,6 +49,18 @@ TEST_F(SettingsTest, NoFileGivesTheDefaults) {
     EXPECT_EQ(s.PackName, "");
 }
 
+TEST_F(SettingsTest, TheMasterLimiterIsOnUnlessTheFileSaysOtherwise) {
+    Settings s(appDir);
+    s.LoadConfiguration();
+    EXPECT_TRUE(s.Master_Limiter);
+    s.Master_Limiter = false;
+    ASSERT_TRUE(s.SaveConfiguration());
+    EXPECT_TRUE(readIni().contains("Master_Limiter=0"));
+    Settings again(appDir);
+    again.LoadConfiguration();
+    EXPECT_FALSE(again.Master_Limiter);
+}
+
 TEST_F(SettingsTest, NumbersHexadecimalYesAndAnyCase) {
     writeIni({"; kept comment", "[CONFIG]", "id_output_mode=0x1", "UseEffects=yes", "ShowStatus=7", "ShowChannels=0",
               "ID_Driver_Output = 2 ", "ID_Driver_Playback=-1", "Driver_Record_Count=abc", "PackName=Meu Kit"});
