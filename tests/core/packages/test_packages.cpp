@@ -402,22 +402,30 @@ TEST_F(PackagesTest, ImportedKeysNameOnlyFilesThePackageBrought) {
     QByteArray keys;
     for (const QString& l : lines) keys += l.toLatin1() + "\r\n";
     startEngine();
-    ASSERT_TRUE(packages().ImportPackage(
-        archive("alheio.rbp", {{"Info.txt", "[Info]\r\nName=Alheio"}, {"Keys.txt", keys}, {"x.wav", fileBytes(appDir + "in/x.wav")}})));
+    // Its layers too: the velocity line stays, a layer of its own file stays.
+    const QByteArray layers = "Velocidade*0.5\r\n65*0*0.5*1*0*x.wav\r\n65*0.5*1*1*0*../../sons/segredo.wav\r\n";
+    ASSERT_TRUE(packages().ImportPackage(archive("alheio.rbp", {{"Info.txt", "[Info]\r\nName=Alheio"},
+                                                                {"Keys.txt", keys},
+                                                                {"Layers.txt", layers},
+                                                                {"x.wav", fileBytes(appDir + "in/x.wav")}})));
     EXPECT_EQ(lastLogCaption(), "Erros ao carregar pacote");
     const QString dropped = "Keys.txt, linha %1 ignorada: \"%2\" não é um arquivo do pacote.";
     EXPECT_EQ(lastLog(), QStringList({dropped.arg(2).arg(secret), dropped.arg(3).arg("../../sons/segredo.wav"),
                                       dropped.arg(4).arg("..\\..\\sons\\segredo.wav"), dropped.arg(5).arg("sons/x.wav"),
-                                      dropped.arg(6).arg("Info.txt"), dropped.arg(7).arg(appDir + "privado.txt"), dropped.arg(8).arg("")}));
+                                      dropped.arg(6).arg("Info.txt"), dropped.arg(7).arg(appDir + "privado.txt"), dropped.arg(8).arg(""),
+                                      "Layers.txt, linha 3 ignorada: \"../../sons/segredo.wav\" não é um arquivo do pacote."}));
     EXPECT_EQ(core->KeyLines, QStringList({lines[0], lines[8]}));
     EXPECT_EQ(core->KeyCount, 2);
+    QStringList kept;
+    ASSERT_TRUE(ReadTextLines(core->LayersFile(), kept));
+    EXPECT_EQ(kept, QStringList({"Velocidade*0.5", "65*0*0.5*1*0*x.wav"}));
 
     QString error;
     ASSERT_TRUE(packages().ExportPackage(appDir + "de-novo.rbp", {"Alheio", "", "", "", ""}, &error)) << error.toStdString();
     QStringList names;
     for (const auto& e : pythonZipView(appDir + "de-novo.rbp", kArchivePassword)["entries"].toArray())
         names << e.toObject()["name"].toString();
-    EXPECT_EQ(names, QStringList({"Info.txt", "Keys.txt", "x.wav"}));
+    EXPECT_EQ(names, QStringList({"Info.txt", "Keys.txt", "Layers.txt", "x.wav"}));
 }
 
 TEST_F(PackagesTest, InfoNameLinesAsTheImportReadsThem) {
