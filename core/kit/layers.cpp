@@ -158,9 +158,7 @@ void LayerFile::Load(const QString& folder, QStringList& errors) {
     if (unreported > 0) errors.append(QStringLiteral("%1: mais %2 linhas recusadas.").arg(kFileName).arg(unreported));
 }
 
-int ChooseLayer(const KeyLayers& key, float velocity, LayerRandom& random) noexcept {
-    if (key.count <= 0) return -1;
-    std::array<int, kMaxLayers> pick{};
+int LayersFor(const KeyLayers& key, float velocity, std::array<int, kMaxLayers>& pick) noexcept {
     int n = 0;
     for (int i = 0; i < key.count; ++i) {
         const KeyLayer& l = key.layer[static_cast<std::size_t>(i)];
@@ -182,6 +180,13 @@ int ChooseLayer(const KeyLayers& key, float velocity, LayerRandom& random) noexc
             if (d <= best + 1e-6f) pick[static_cast<std::size_t>(n++)] = i;
         }
     }
+    return n;
+}
+
+int ChooseLayer(const KeyLayers& key, float velocity, LayerRandom& random) noexcept {
+    if (key.count <= 0) return -1;
+    std::array<int, kMaxLayers> pick{};
+    int n = LayersFor(key, velocity, pick);
     if (n > 1 && key.last >= 0 && key.last < key.count) {
         // Never the same sound twice in a row while another one is there.
         const rb::Sound previous = key.layer[static_cast<std::size_t>(key.last)].sound;

@@ -96,8 +96,12 @@ private:
     std::uint64_t state_;
 };
 
-// The layer a hit at velocity (0 to 1) plays: one of the layers whose range
-// holds it, or of the nearest ones when it falls between ranges; among
+// The layers a hit at velocity (0 to 1) may play, in key order: those whose
+// range holds it, or the nearest ones when it falls between ranges. Returns
+// how many went into pick.
+int LayersFor(const KeyLayers& key, float velocity, std::array<int, kMaxLayers>& pick) noexcept;
+
+// The layer a hit at velocity (0 to 1) plays: one of LayersFor; among
 // several, at random but never the sound played last while another is
 // there. -1 for a key without layers.
 int ChooseLayer(const KeyLayers& key, float velocity, LayerRandom& random) noexcept;

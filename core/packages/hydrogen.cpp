@@ -210,7 +210,7 @@ struct Candidate {
     QString label;
     DrumRole role = DrumRole::None;
     int muteGroup = -1;
-    QString source;  // the hardest layer's
+    QString source;  // the key's own layer's
     float volume = 1.0f;
     double level = 1.0;
     float pan = 0.0f;
@@ -225,6 +225,23 @@ struct Line {
     int slot;  // index into kKitLayout, or -1 for a spare key
     int order;
 };
+
+// The layer a computer key plays (the package's key velocity, as a key press
+// chooses); the hardest when the choice falls on none of the first layers.
+const HydrogenLayer* plainLayer(const HydrogenInstrument& ins, const HydrogenLayer* hardest) {
+    KeyLayers key;
+    key.count = static_cast<int>(std::min<qsizetype>(ins.layers.size(), kMaxLayers));
+    key.top = 0.0f;
+    for (int i = 0; i < key.count; ++i) {
+        const HydrogenLayer& l = ins.layers[i];
+        const float lo = static_cast<float>(std::clamp(l.min, 0.0, 1.0)), hi = static_cast<float>(std::clamp(l.max, 0.0, 1.0));
+        key.layer[static_cast<std::size_t>(i)].min = std::min(lo, hi);
+        key.layer[static_cast<std::size_t>(i)].max = std::max(lo, hi);
+        key.top = std::max(key.top, std::max(lo, hi));
+    }
+    std::array<int, kMaxLayers> pick{};
+    return LayersFor(key, kDefaultKeyVelocity, pick) > 0 ? &ins.layers[pick[0]] : hardest;
+}
 
 }  // namespace
 
@@ -427,8 +444,7 @@ KitPlan PlanHydrogenKit(const HydrogenKit& kit, const QHash<QString, QString>& r
         Candidate c;
         c.label = ins.name.simplified();
         if (c.label.isEmpty()) c.label = QStringLiteral("Instrumento %1").arg(i + 1);
-        // Every layer whose sample can be taken; the hardest of them is the
-        // key's own sample.
+        // Every layer whose sample can be taken.
         QString reason;
         HydrogenInstrument usable = ins;
         usable.layers.clear();
@@ -459,6 +475,9 @@ KitPlan PlanHydrogenKit(const HydrogenKit& kit, const QHash<QString, QString>& r
             continue;
         }
         for (const QString& why : leftOut) plan.layerNotes.append(c.label + QStringLiteral(": camada ignorada (") + why + u')');
+        // The key's own sample is the one a plain key press plays, so a
+        // reader that knows nothing of layers hears what a key press sounds.
+        layer = plainLayer(usable, layer);
         c.source = sources[static_cast<qsizetype>(layer - usable.layers.constData())];
         for (int k = 0; k < usable.layers.size(); ++k) {
             const HydrogenLayer& l = usable.layers[k];
@@ -616,7 +635,7 @@ KitPlan PlanHydrogenKit(const HydrogenKit& kit, const QHash<QString, QString>& r
     return plan;
 }
 
-void KitPlan::KeepHardestLayer(int k) {
+void KitPlan::KeepKeyLayer(int k) {
     KitKey& key = keys[k];
     for (const KitLayer& l : key.layers)
         if (l.file == key.file) {

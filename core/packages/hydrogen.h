@@ -72,12 +72,12 @@ struct KitKey {
     std::uint16_t playKey = 0;
     std::uint16_t stopKey = 0;  // 0: none
     bool stopAll = false;
-    float volume = 1.0f;  // of the hardest layer, at most 1
-    QString file;  // a KitSample name: the hardest layer, what a reader without layers plays
+    float volume = 1.0f;  // of the key's own layer, at most 1
+    QString file;  // a KitSample name: the layer a key press plays, what a reader without layers plays
     QString instrument;
-    double level = 1.0;        // the hardest layer's, not limited
+    double level = 1.0;        // the key's own layer's, not limited
     float pan = 0.0f;
-    QList<KitLayer> layers;    // every layer, the hardest among them
+    QList<KitLayer> layers;    // every layer, the key's own among them
 };
 
 // An instrument's MIDI note and the main key that plays it.
@@ -105,9 +105,9 @@ struct KitPlan {
     // Layers.txt: the keys with more than one layer or a place off centre;
     // empty when there are none, and then the package needs no such file.
     QStringList LayerLines() const;
-    // Leaves key k only its hardest layer (and its place) and forgets the
-    // samples no key uses any more.
-    void KeepHardestLayer(int k);
+    // Leaves key k only its own layer (the one Keys.txt names, and its place)
+    // and forgets the samples no key uses any more.
+    void KeepKeyLayer(int k);
     QStringList InfoLines(const QString& packageName) const;
     // "note*key", one line per instrument that has a note and a key.
     QStringList MidiLines() const;
@@ -117,8 +117,8 @@ struct KitPlan {
 // keys of the demo layout (found by name), every other instrument on the
 // spare keys in kit order, and the main sounds repeated on the layout's
 // second keys while lines are left. Every layer of an instrument goes with
-// its key; Keys.txt names the hardest at volume = instrument volume x layer
-// gain, at most 1. Instruments of one mute group get stop keys so that the
+// its key; Keys.txt names the layer a key press plays (velocity 0.8) at
+// volume = instrument volume x layer gain, at most 1. Instruments of one mute group get stop keys so that the
 // closing one silences the others; an open hi-hat outside any group is closed
 // by the closed and pedal hi-hats, as on a real hi-hat. A layer whose sample
 // is among refused (absolute paths, as in KitSample::source) is left out with

@@ -248,11 +248,11 @@ KitImport Packages::ImportHydrogenKit(const QString& path) {
     QStringList trimmed;
     for (int k = static_cast<int>(plan.keys.size()) - 1; k >= 0 && decodedBytes() > core_.LayerBudget; --k) {
         if (plan.keys[k].layers.size() < 2) continue;
-        plan.KeepHardestLayer(k);
+        plan.KeepKeyLayer(k);
         if (!trimmed.contains(plan.keys[k].instrument)) trimmed.prepend(plan.keys[k].instrument);
     }
     if (!trimmed.isEmpty())
-        out.notes << QStringLiteral("As camadas passam de %1 de memória; só a mais forte ficou em: %2.")
+        out.notes << QStringLiteral("As camadas passam de %1 de memória; ficaram com uma só camada: %2.")
                          .arg(core_.LayerBudgetText(), trimmed.join(QStringLiteral(", ")));
     plan.scale = headroom(plan, measures);
 
