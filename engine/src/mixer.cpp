@@ -296,6 +296,8 @@ void Mixer::configure(int rate) {
     rate_ = rate;
     rampFrames_ = std::max(8, rate / 1000);
     limiter_.configure(rate);
+    takeLimiter_ = limiter_;
+    takeBuf_.assign(2 * kBlockFrames, 0.0f);
     mixBuf_.assign(2 * kBlockFrames, 0.0f);
     groupBuf_.assign(2 * kBlockFrames, 0.0f);
     metronome_.configure(rate);
@@ -312,6 +314,7 @@ void Mixer::silence() noexcept {
         fades_[static_cast<std::size_t>(i)].active = false;
     }
     limiter_.reset();
+    takeLimiter_ = limiter_;
     port_.endRender(port_.beginRender());
 }
 
@@ -584,8 +587,6 @@ void Mixer::renderBlock(float* out, int frames) noexcept {
         else run = false;
         if (run) runChain(master_, mix, frames);
     }
-    // Last on the master bus: nothing after it may take the mix past full scale.
-    if (limiterOn_) limiter_.process(mix, frames);
     if (out) std::memcpy(out, mix, sizeof(float) * static_cast<std::size_t>(samples));
 }
 
@@ -605,17 +606,34 @@ void Mixer::render(float* out, unsigned frames) noexcept {
     if (limiterOn != limiterOn_) {
         limiterOn_ = limiterOn;
         limiter_.reset();  // switched on again, it starts at rest
+        takeLimiter_.reset();
     }
     RecordTarget* record = shared_.mixRecord.load(std::memory_order_acquire);
     const std::uint64_t metronome = shared_.metronome.load(std::memory_order_relaxed);
+    const bool clicking = MetronomeSettings::unpack(metronome).on;
     unsigned done = 0;
     while (done < frames) {
         const int n = static_cast<int>(std::min<unsigned>(frames - done, kBlockFrames));
         float* block = out + 2 * static_cast<std::size_t>(done);
         renderBlock(block, n);
-        if (record) record->writeMix(block, static_cast<std::uint32_t>(n));
-        // Heard, but never part of what is recorded; past the system effects.
-        metronome_.mix(block, n, metronome);
+        if (!clicking) {
+            // Last on the master bus: nothing after it may take the mix past full scale.
+            if (limiterOn_) limiter_.process(block, n);
+            if (record) record->writeMix(block, static_cast<std::uint32_t>(n));
+            takeLimiter_ = limiter_;  // a take started with the clicks goes on from here
+        } else {
+            // The clicks are heard but never recorded: the take is the mix
+            // alone, limited as the output would be without them.
+            if (record) {
+                float* take = takeBuf_.data();
+                std::memcpy(take, block, sizeof(float) * 2 * static_cast<std::size_t>(n));
+                if (limiterOn_) takeLimiter_.process(take, n);
+                record->writeMix(take, static_cast<std::uint32_t>(n));
+            }
+            // Past the system effects, before the limiter.
+            metronome_.mix(block, n, metronome);
+            if (limiterOn_) limiter_.process(block, n);
+        }
         done += static_cast<unsigned>(n);
     }
     for (std::size_t i = 0; i < voices_.size(); ++i)

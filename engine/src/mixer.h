@@ -167,6 +167,10 @@ private:
     Chain master_;
     Limiter limiter_;  // the master bus's last stage
     bool limiterOn_ = false;
+    // While the metronome clicks, a recording of the mix takes the mix
+    // without them, through a limiter of its own that follows the output's.
+    Limiter takeLimiter_;
+    std::vector<float> takeBuf_;
     std::uint64_t unitReleasesSeen_ = 0;
     std::uint64_t groupClearsSeen_ = 0;
     std::array<std::uint64_t, kMaxGroups> groupCleared_{};  // epoch of the last clear applied per slot

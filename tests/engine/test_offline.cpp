@@ -247,19 +247,27 @@ TEST_F(Metronome, ATempoChangeTakesEffectOnTheNextBeatAndOffIsSilent) {
         EXPECT_EQ(rb::System_SetMetronome(sys, &bad), rb::ERR_INVALID_PARAM);
 }
 
-// Heard, but a recording of the mix holds only the kit.
+// Heard, but a recording of the mix holds only the kit; the limiter holds the
+// kit with the clicks under full scale, and never ducks the take for them.
 TEST_F(Metronome, IsNeverRecordedFromTheMix) {
     const rb::Sound ringSound = userSound(sys, rb::SOUND_FORMAT_PCMFLOAT, 2, kRate, 2 * kRate);
     ASSERT_EQ(rb::System_SetRecordSource(sys, rb::RECORD_SOURCE_MIX), rb::OK);
     ASSERT_EQ(rb::System_RecordStart(sys, ringSound, false), rb::OK);
     set(true, 120, 4);
-    const auto heard = render(kRate);
-    EXPECT_GT(peak(heard), 0.45f);
+    const auto alone = render(kRate / 2);
+    EXPECT_GT(peak(alone), 0.45f);
+    ASSERT_EQ(rb::System_SetMasterLimiter(sys, true), rb::OK);
+    play(loadSamples(std::vector<float>(kRate, 0.9f)));  // a loud kit: 0.9 held
+    const auto heard = render(kRate / 2);
+    EXPECT_GT(peak(heard), 0.95f);
+    EXPECT_LE(peak(heard), 0.96605f) << "never past the ceiling";
     void *p1 = nullptr, *p2 = nullptr;
     std::uint32_t n1 = 0, n2 = 0;
     ASSERT_EQ(rb::Sound_Lock(ringSound, 0, kRate * 8, &p1, &p2, &n1, &n2), rb::OK);
     const std::vector<float> recorded(static_cast<float*>(p1), static_cast<float*>(p1) + n1 / sizeof(float));
-    EXPECT_EQ(peak(recorded), 0.0f);
+    ASSERT_EQ(recorded.size(), 2u * kRate);
+    EXPECT_EQ(peak(recorded, 0, kRate / 2), 0.0f) << "no click in the take";
+    for (std::size_t i = kRate; i < recorded.size(); ++i) ASSERT_EQ(recorded[i], 0.9f) << "the kit alone, untouched: " << i;
     ASSERT_EQ(rb::System_RecordStop(sys), rb::OK);
 }
 
