@@ -22,7 +22,7 @@
 namespace rb {
 
 // Version of this engine; the program refuses any other.
-inline constexpr std::uint32_t kVersion = 0x00020002;
+inline constexpr std::uint32_t kVersion = 0x00020003;
 
 enum class System : std::uint32_t {};
 enum class Sound : std::uint32_t {};
@@ -174,6 +174,7 @@ struct OutputStats {
     std::uint64_t underflows;    // buffers the device reported as late
     std::uint32_t worstCallbackUs;
     std::uint32_t lost;          // 1 while the device is lost
+    std::uint64_t latePlays;     // timed plays whose moment was already past the play delay
 };
 
 // ---- system (control thread) ----
@@ -197,6 +198,9 @@ RBCORE_API Result System_GetSoftwareFormat(System system, int* rate, int* format
 RBCORE_API Result System_SetDSPBufferSize(System system, unsigned frames);
 // Buffer the device granted and the latency it reports, in frames.
 RBCORE_API Result System_GetOutputLatency(System system, unsigned* bufferFrames, long* latencyFrames);
+// The constant delay, in frames, after which a timed play sounds (see
+// Channel_SetStartTime): about a buffer and a half of the output. After init.
+RBCORE_API Result System_GetPlayDelay(System system, unsigned* frames);
 RBCORE_API Result System_SetPluginPath(System system, const char* path);
 RBCORE_API Result System_GetNumPlugins(System system, int pluginType, int* count);
 RBCORE_API Result System_GetPluginInfo(System system, int pluginType, int index, char* name,
@@ -242,6 +246,9 @@ RBCORE_API Result System_IsRecording(System system, bool* recording);
 // run). A play started between two renders starts on the first frame of the
 // next render.
 RBCORE_API Result System_RenderNull(System system, float* out, unsigned frames);
+// As System_RenderNull, the first frame being due at timeNs (steady clock
+// ns) exactly, for timed plays; System_RenderNull takes its call's moment.
+RBCORE_API Result System_RenderNullAt(System system, float* out, unsigned frames, std::int64_t timeNs);
 // Null output only, control thread: feeds recorded input (in the record
 // sound's own format) as a recording device would.
 RBCORE_API Result System_FeedNullRecord(System system, const void* data, unsigned frames);
@@ -253,6 +260,14 @@ RBCORE_API Result Channel_SetPaused(Channel channel, bool paused);
 RBCORE_API Result Channel_GetPaused(Channel channel, bool* paused);
 RBCORE_API Result Channel_SetChannelGroup(Channel channel, ChannelGroup group);
 RBCORE_API Result Channel_Stop(Channel channel);
+// Times a play by the moment of the event that asked for it (a key press, a
+// MIDI note), on the steady clock (std::chrono::steady_clock) in ns: once
+// unpaused it sounds the play delay after that moment, on its exact frame of
+// the output, so every event keeps the same delay. A moment already past the
+// delay starts at once; plays are never dropped. 0 makes the play untimed
+// again (it starts with the next buffer). Set before unpausing; no effect
+// once the play is heard.
+RBCORE_API Result Channel_SetStartTime(Channel channel, std::int64_t eventNs);
 RBCORE_API Result Channel_IsPlaying(Channel channel, bool* playing);
 RBCORE_API Result Channel_GetPosition(Channel channel, std::uint32_t* position, int timeUnit);
 

@@ -199,12 +199,13 @@ private:
         }
         DenormalGuard denormals;
         RenderTimer timer(self->shared_, frames);
+        const std::int64_t now = nowNs();
         if (status & RTAUDIO_OUTPUT_UNDERFLOW) self->shared_.underflows.fetch_add(1, std::memory_order_relaxed);
         const auto cap = static_cast<unsigned>(self->scratch_.size() / 2);
         unsigned done = 0;
         while (done < frames) {
             const unsigned n = std::min(frames - done, cap);
-            self->mixer_.render(self->scratch_.data(), n);
+            self->mixer_.render(self->scratch_.data(), n, now + static_cast<std::int64_t>(done * 1e9 / self->rate_));
             fromFloat(self->scratch_.data(), dst + static_cast<std::size_t>(done) * 2 * bps,
                       static_cast<std::size_t>(n) * 2, self->format_);
             done += n;
@@ -235,10 +236,10 @@ public:
     }
     Result start() override { return OK; }
     void close() noexcept override {}
-    Result render(float* out, unsigned frames) noexcept override {
+    Result render(float* out, unsigned frames, std::int64_t timeNs, bool exact) noexcept override {
         DenormalGuard denormals;
         RenderTimer timer(shared_, frames);
-        mixer_.render(out, frames);
+        mixer_.render(out, frames, timeNs, exact);
         return OK;
     }
 

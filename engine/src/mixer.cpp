@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <numbers>
 
 // AVX2 clones of the innermost loops, where the toolchain can pick them at
 // load time (ELF); elsewhere, such as a Windows build, plain functions. The
@@ -145,10 +146,39 @@ std::uint32_t RecordTarget::position() const noexcept {
     return loop ? static_cast<std::uint32_t>(w % ringFrames) : static_cast<std::uint32_t>(std::min<std::uint64_t>(w, ringFrames));
 }
 
+// ---- the frame clock ----
+
+void FrameClock::observe(std::uint64_t first, unsigned frames, std::int64_t timeNs, bool exact) noexcept {
+    const auto t = static_cast<double>(timeNs);
+    const double cycle = frames * nominal;
+    if (exact || !valid || first != nextFrame || std::fabs(t - nextAt) > 4 * cycle + 10e6) {
+        // A new start: the null output's given moment, the first render, or
+        // one after a gap the loop cannot bridge (a stall, a restart).
+        valid = true;
+        at = t;
+        nsPerFrame = nominal;
+        cycles = 0;
+    } else {
+        // Second-order loop of about 1 Hz bandwidth; it starts as a running
+        // mean so the first timed plays need not wait for it to settle.
+        const double e = t - nextAt;
+        const double omega = 2 * std::numbers::pi * 1.0 * cycle * 1e-9;
+        const double b = std::max(std::numbers::sqrt2 * omega, 1.0 / (cycles + 2));
+        at = nextAt + b * e;
+        nsPerFrame = std::clamp(nsPerFrame + omega * omega * e / frames, nominal * 0.995, nominal * 1.005);
+        ++cycles;
+    }
+    frame = first;
+    nextFrame = first + frames;
+    nextAt = at + frames * nsPerFrame;
+}
+
 // ---- control thread ----
 
 void Mixer::configure(int rate) {
     rate_ = rate;
+    clock_.nominal = 1e9 / rate;
+    clock_.valid = false;
     rampFrames_ = std::max(8, rate / 1000);
     mixBuf_.assign(2 * kBlockFrames, 0.0f);
     groupBuf_.assign(2 * kBlockFrames, 0.0f);
@@ -235,7 +265,18 @@ void Mixer::apply(const Command& c) noexcept {
         }
         break;
     case Command::SetPaused:
-        if (Voice* v = current()) v->paused = c.flag != 0;
+        if (Voice* v = current()) {
+            const bool was = v->paused;
+            v->paused = c.flag != 0;
+            if (was && !v->paused && v->startAt != 0 && !v->heard) schedule(*v);
+        }
+        break;
+    case Command::SetStart:
+        if (Voice* v = current(); v && !v->heard) {
+            v->startAt = c.at;
+            v->startFrame = 0;
+            if (!v->paused && v->startAt != 0) schedule(*v);
+        }
         break;
     case Command::SetGroup:
         if (Voice* v = current()) v->group = c.target;
@@ -266,6 +307,21 @@ void Mixer::retail(Chain& chain) noexcept {
     int tail = 0;
     for (int i = 0; i < chain.count; ++i) tail += chain.units[static_cast<std::size_t>(i)]->tailFrames();
     chain.tail = tail;
+}
+
+// A timed play sounds the play delay after its moment, on the frame the
+// clock puts there; one whose frame has passed (or with no clock to tell)
+// begins at once, and none waits more than a second past the delay.
+void Mixer::schedule(Voice& v) noexcept {
+    v.startFrame = frame_;
+    if (!clock_.valid) return;
+    const double due = std::floor(clock_.frameAt(static_cast<double>(v.startAt)) + delayFrames_ + 0.5);
+    if (due < static_cast<double>(frame_)) {
+        shared_.latePlays.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    const double latest = static_cast<double>(frame_) + delayFrames_ + rate_;
+    v.startFrame = static_cast<std::uint64_t>(std::min(due, latest));
 }
 
 // Stops, group releases and unit releases: the requests that never wait in
@@ -381,15 +437,24 @@ void Mixer::renderBlock(float* out, int frames) noexcept {
         if (fade) v.active = false;
         else endVoice(slot);
     };
+    // Frames of this block before a timed play begins; -1 when it begins
+    // in a later block.
+    const auto waiting = [&](const Voice& v) -> int {
+        if (v.startFrame <= frame_) return 0;
+        const std::uint64_t wait = v.startFrame - frame_;
+        return wait < static_cast<std::uint64_t>(frames) ? static_cast<int>(wait) : -1;
+    };
     for (int slot = 0; slot < kMaxChannels; ++slot) {
         for (bool fade : {false, true}) {
             Voice& v = (fade ? fades_ : voices_)[static_cast<std::size_t>(slot)];
             if (!v.active || v.paused) continue;
+            const int skip = waiting(v);
+            if (skip < 0) continue;
             if (v.group >= 0 && groups_[static_cast<std::size_t>(v.group)].count > 0) {
                 fed[static_cast<std::size_t>(v.group)] = true;
                 continue;
             }
-            if (!mixVoice(v, mix, frames)) finish(v, fade, slot);
+            if (!mixVoice(v, mix + 2 * skip, frames - skip)) finish(v, fade, slot);
             masterFed = true;
         }
     }
@@ -412,7 +477,9 @@ void Mixer::renderBlock(float* out, int frames) noexcept {
                 for (bool fade : {false, true}) {
                     Voice& v = (fade ? fades_ : voices_)[static_cast<std::size_t>(slot)];
                     if (!v.active || v.paused || v.group != static_cast<int>(g)) continue;
-                    if (!mixVoice(v, gbuf, frames)) finish(v, fade, slot);
+                    const int skip = waiting(v);
+                    if (skip < 0) continue;
+                    if (!mixVoice(v, gbuf + 2 * skip, frames - skip)) finish(v, fade, slot);
                 }
         }
         runChain(chain, gbuf, frames);
@@ -437,7 +504,9 @@ std::uint64_t Mixer::doneEpoch(std::uint64_t epoch) const noexcept {
     return epoch;
 }
 
-void Mixer::render(float* out, unsigned frames) noexcept {
+void Mixer::render(float* out, unsigned frames, std::int64_t timeNs, bool exact) noexcept {
+    if (timeNs == 0) clock_.valid = false;
+    else if (frames > 0) clock_.observe(frame_, frames, timeNs, exact);
     const std::uint64_t epoch = port_.beginRender();
     port_.drain([this](const Command& c) { apply(c); });
     takeRequests(epoch);
@@ -449,6 +518,7 @@ void Mixer::render(float* out, unsigned frames) noexcept {
         renderBlock(block, n);
         if (record) record->writeMix(block, static_cast<std::uint32_t>(n));
         done += static_cast<unsigned>(n);
+        frame_ += static_cast<std::uint64_t>(n);
     }
     for (std::size_t i = 0; i < voices_.size(); ++i)
         if (voices_[i].active)

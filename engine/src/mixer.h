@@ -62,6 +62,7 @@ struct Shared {
     std::atomic<std::uint64_t> frames{0};
     std::atomic<std::uint64_t> underflows{0};
     std::atomic<std::uint32_t> worstUs{0};
+    std::atomic<std::uint64_t> latePlays{0};  // timed plays that could not keep their delay
     std::atomic<bool> deviceError{false};
     std::atomic<bool> inputError{false};
 };
@@ -81,6 +82,28 @@ struct Voice {
     float gain = 1.0f;
     float target = 1.0f;
     int rampLeft = 0;
+    std::int64_t startAt = 0;      // moment of a timed play's event (steady clock ns); 0 untimed
+    std::uint64_t startFrame = 0;  // output frame where the play begins; earlier ones begin at once
+};
+
+// Where the output's frames lie in time: a delay-locked loop over the
+// renders' moments, so a timed play lands on the same frame however late or
+// early the device's thread woke up.
+struct FrameClock {
+    bool valid = false;
+    std::uint64_t frame = 0;   // first frame of the latest render
+    double at = 0;             // its filtered moment, ns
+    double nsPerFrame = 0;
+    double nominal = 0;        // ns per frame at the mixer rate
+    std::uint64_t nextFrame = 0;
+    double nextAt = 0;         // predicted moment of nextFrame
+    int cycles = 0;            // renders since the last reset
+
+    // A render of `frames` starting at output frame `frame` began at timeNs;
+    // exact: timeNs is the frame's moment itself (the null output told).
+    void observe(std::uint64_t first, unsigned frames, std::int64_t timeNs, bool exact) noexcept;
+    // The output frame due at moment ns (may lie before `frame`).
+    double frameAt(double ns) const noexcept { return static_cast<double>(frame) + (ns - at) / nsPerFrame; }
 };
 
 struct Chain {
@@ -97,6 +120,8 @@ public:
 
     // ---- control thread, while no other thread drives the mixer ----
     void configure(int rate);
+    // The constant delay of timed plays after their moment, in frames.
+    void setPlayDelay(unsigned frames) noexcept { delayFrames_ = frames; }
     // Ends every voice and fade at once.
     void silence() noexcept;
     // Positions of the voices of a sound whose data was converted to the
@@ -106,8 +131,11 @@ public:
 
     // ---- audio side ----
     // Applies what the control thread asked, then mixes `frames` stereo
-    // frames into out (none: only the requests are applied).
-    void render(float* out, unsigned frames) noexcept;
+    // frames into out (none: only the requests are applied). timeNs is the
+    // render's moment on the steady clock (0: unknown, timed plays start at
+    // once); exact when it is the first frame's moment itself rather than a
+    // thread's wake-up.
+    void render(float* out, unsigned frames, std::int64_t timeNs = 0, bool exact = false) noexcept;
 
 private:
     void apply(const Command& c) noexcept;
@@ -116,6 +144,8 @@ private:
     void takeRequests(std::uint64_t epoch) noexcept;
     void stopVoice(int slot) noexcept;
     void endVoice(int slot) noexcept;
+    // Places a timed play that has just been let go on its frame.
+    void schedule(Voice& v) noexcept;
     void renderBlock(float* out, int frames) noexcept;
     bool mixVoice(Voice& v, float* dst, int frames) noexcept;
     void removeUnit(DspUnit* unit) noexcept;
@@ -126,6 +156,9 @@ private:
     CommandPort& port_;
     int rate_ = kDefaultRate;
     int rampFrames_ = 48;  // about 1 ms
+    std::uint64_t frame_ = 0;  // output frames mixed so far: the next one's number
+    FrameClock clock_;
+    unsigned delayFrames_ = 384;
     std::array<Voice, kMaxChannels> voices_{};
     std::array<Voice, kMaxChannels> fades_{};  // stopped or stolen plays gliding out
     std::array<Chain, kMaxGroups> groups_{};

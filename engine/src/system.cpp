@@ -92,6 +92,12 @@ Result SystemImpl::openOutput(Output& out, OutputGrant& grant) {
     if (r == OK) {
         ctl.grantedFrames = grant.bufferFrames;
         ctl.latencyFrames = grant.latencyFrames;
+        // A play is taken in by the render after its moment, about one
+        // buffer later; half a buffer more absorbs the device thread's and
+        // the caller's wobble.
+        const unsigned buffer = grant.bufferFrames ? grant.bufferFrames : ctl.bufferFrames;
+        ctl.playDelayFrames = buffer + buffer / 2;
+        mixer.setPlayDelay(ctl.playDelayFrames);
     }
     return r;
 }

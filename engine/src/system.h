@@ -53,6 +53,7 @@ struct ControlSide {
     int mixRate = kDefaultRate;
     unsigned grantedFrames = 0;
     long latencyFrames = 0;
+    unsigned playDelayFrames = 0;  // of timed plays after their moment
     // No other thread drives the mixer (closed, or the device lost): the
     // control thread applies what it asks for itself.
     bool mixerIsOurs = true;
