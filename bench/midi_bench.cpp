@@ -71,9 +71,9 @@ void BM_MidiNoteToPlay(benchmark::State& state) {
     QEventLoop loop;
     const auto route = ctx.midi.KeyDown;
     int played = 0;
-    ctx.midi.KeyDown = [&](std::uint16_t key, float factor) {
+    ctx.midi.KeyDown = [&](std::uint16_t key, float factor, std::int64_t moment) {
         const std::uint32_t count = ctx.core.PlayCount;
-        route(key, factor);
+        route(key, factor, moment);
         played += ctx.core.PlayCount != count;
         loop.quit();
     };

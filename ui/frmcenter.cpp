@@ -139,7 +139,7 @@ TFrmCenter::TFrmCenter(AppContext& ctx, QWidget* parent)
     FormCreate();
     qApp->installEventFilter(this);
     // MIDI notes take the key-down road, so they light, count and record like keys.
-    ctx.midi.KeyDown = [this](std::uint16_t key, float factor) { FormKeyDown(key, factor); };
+    ctx.midi.KeyDown = [this](std::uint16_t key, float factor, std::int64_t moment) { FormKeyDown(key, factor, moment); };
     ctx.midi.OpenConfigured();
     m_setTecla = new TFrmSetTecla(ctx, this);
     m_listaTeclas = new TFrmListaTeclas(ctx, *m_setTecla, this);
@@ -222,15 +222,23 @@ bool TFrmCenter::eventFilter(QObject* watched, QEvent* event) {
         auto* w = static_cast<QWidget*>(watched);
         QWidget* focus = QApplication::focusWidget();
         const bool first = focus ? w == focus : w == this;
-        if (first && w->window() == this) FormKeyDown(VirtualKeyOf(*static_cast<QKeyEvent*>(event)));
+        if (first && w->window() == this) {
+            // The window system stamps each key event (ms on its clock): the
+            // play keeps the same delay after the press however long the
+            // event took to get here. Synthesised events carry no stamp.
+            const auto* key = static_cast<QKeyEvent*>(event);
+            const std::int64_t moment =
+                key->timestamp() ? m_keyClock.Moment(static_cast<std::int64_t>(key->timestamp()) * 1'000'000, SteadyNowNs()) : 0;
+            FormKeyDown(VirtualKeyOf(*key), 1.0f, moment);
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TFrmCenter::FormKeyDown(std::uint16_t key, float volumeFactor) {
+void TFrmCenter::FormKeyDown(std::uint16_t key, float volumeFactor, std::int64_t momentNs) {
     if (key == 0) return;
     m_ctx.sequence.RecordKey(key);
-    m_ctx.core.PlayKey(key, volumeFactor);
+    m_ctx.core.PlayKey(key, volumeFactor, momentNs);
 }
 
 void TFrmCenter::GravarSom1Click() { m_sound->GravarSom1Click(); }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "appcontext.h"
+#include "kit/eventclock.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -42,8 +43,9 @@ public:
     QString BannerLink;
 
     // Every key-down of the window arrives here, already translated; so do
-    // MIDI notes, with their velocity as a volume factor.
-    void FormKeyDown(std::uint16_t key, float volumeFactor = 1.0f);
+    // MIDI notes, with their velocity as a volume factor. momentNs: when the
+    // event happened, on the steady clock (0: not known, the play starts at once).
+    void FormKeyDown(std::uint16_t key, float volumeFactor = 1.0f, std::int64_t momentNs = 0);
 
     // The key definition and key list dialogs, which live as long as the window.
     TFrmSetTecla* SetTecla() const { return m_setTecla; }
@@ -109,6 +111,7 @@ private:
     std::unique_ptr<TSequenceCommands> m_sequence;
     std::unique_ptr<TSoundCommands> m_sound;
     bool m_closeAfterPlayer = false;  // a close waits for the sequence player to return
+    EventClock m_keyClock;  // key event timestamps (ms of the window system) on the steady clock
 };
 
 }  // namespace rimbal

@@ -13,7 +13,7 @@ bool SoundCore::IsChannelPlaying(rb::Channel channel) {
     return r == rb::OK && playing;
 }
 
-void SoundCore::PlayKey(std::uint16_t key, float volumeFactor) {
+void SoundCore::PlayKey(std::uint16_t key, float volumeFactor, std::int64_t momentNs) {
     const bool routeEffects = (settings_.SoundMode & rb::MODE_SOFTWARE) && settings_.UseEffects;
     const int count = ScanCount();
     for (int i = 0; i < count; ++i) {
@@ -30,6 +30,7 @@ void SoundCore::PlayKey(std::uint16_t key, float volumeFactor) {
             CheckResult(rb::System_PlaySound(SoundSystem, rb::CHANNEL_FREE, r.sound, true, &ch));
             CheckResult(rb::Channel_SetVolume(ch, r.volume * volumeFactor));
             if (routeEffects) CheckResult(rb::Channel_SetChannelGroup(ch, r.group));
+            if (momentNs != 0) CheckResult(rb::Channel_SetStartTime(ch, momentNs));
             CheckResult(rb::Channel_SetPaused(ch, false));
             ++PlayCount;
             return;

@@ -97,7 +97,10 @@ public:
     // ---- playing ----
     bool IsChannelPlaying(rb::Channel channel);
     // volumeFactor scales the key's volume for this play only (a MIDI velocity).
-    void PlayKey(std::uint16_t key, float volumeFactor = 1.0f);
+    // momentNs: when the key event happened, on the steady clock (SteadyNowNs);
+    // the play then sounds the engine's constant delay after it. 0 (no
+    // moment: previews, sequences, renders) starts it with the next buffer.
+    void PlayKey(std::uint16_t key, float volumeFactor = 1.0f, std::int64_t momentNs = 0);
 
     // ---- adding ----
     bool AddKeySound(TAG_SOUND_DATA definition, bool editing, int index);

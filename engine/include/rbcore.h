@@ -244,11 +244,13 @@ RBCORE_API Result System_IsRecording(System system, bool* recording);
 // float) as the audio thread would; the caller acts as the audio thread and
 // may be one thread other than the control thread (not while Init or Close
 // run). A play started between two renders starts on the first frame of the
-// next render.
+// next render; so does a timed one, the render having no moment.
 RBCORE_API Result System_RenderNull(System system, float* out, unsigned frames);
-// As System_RenderNull, the first frame being due at timeNs (steady clock
-// ns) exactly, for timed plays; System_RenderNull takes its call's moment.
-RBCORE_API Result System_RenderNullAt(System system, float* out, unsigned frames, std::int64_t timeNs);
+// As System_RenderNull at a moment (steady clock ns), which places timed
+// plays: exact, timeNs is the first frame's own moment (a test's clock);
+// otherwise it is when a thread pacing the renders in real time woke up, and
+// the engine smooths it as it does a device's.
+RBCORE_API Result System_RenderNullAt(System system, float* out, unsigned frames, std::int64_t timeNs, bool exact);
 // Null output only, control thread: feeds recorded input (in the record
 // sound's own format) as a recording device would.
 RBCORE_API Result System_FeedNullRecord(System system, const void* data, unsigned frames);

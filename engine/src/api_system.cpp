@@ -279,12 +279,12 @@ Result renderNull(System system, float* out, unsigned frames, std::int64_t timeN
 }  // namespace
 
 Result System_RenderNull(System system, float* out, unsigned frames) {
-    return renderNull(system, out, frames, nowNs(), false);
+    return renderNull(system, out, frames, 0, false);
 }
 
-Result System_RenderNullAt(System system, float* out, unsigned frames, std::int64_t timeNs) {
+Result System_RenderNullAt(System system, float* out, unsigned frames, std::int64_t timeNs, bool exact) {
     if (timeNs <= 0) return ERR_INVALID_PARAM;
-    return renderNull(system, out, frames, timeNs, true);
+    return renderNull(system, out, frames, timeNs, exact);
 }
 
 Result System_GetPlayDelay(System system, unsigned* frames) {

@@ -217,7 +217,7 @@ protected:
     void renderAt(std::vector<float>& out, unsigned from, unsigned to, unsigned buffer) {
         out.resize(2 * static_cast<std::size_t>(to));
         for (unsigned f = from; f < to; f += buffer) {
-            ASSERT_EQ(rb::System_RenderNullAt(sys, out.data() + 2 * f, std::min(buffer, to - f), momentOf(f)), rb::OK);
+            ASSERT_EQ(rb::System_RenderNullAt(sys, out.data() + 2 * f, std::min(buffer, to - f), momentOf(f), true), rb::OK);
         }
     }
     rb::Channel timedPlay(rb::Sound s, double eventFrame, rb::ChannelGroup group = {}) {
@@ -297,4 +297,9 @@ TEST_F(TimedPlays, WithoutAMomentAPlayStartsWithTheNextBuffer) {
     renderAt(out, 0, 64, 64);
     EXPECT_FLOAT_EQ(out[0], 1.0f);
     EXPECT_EQ(rb::Channel_SetStartTime(c, -1), rb::ERR_INVALID_PARAM);
+    rb::Channel timed{};
+    ASSERT_EQ(rb::System_PlaySound(sys, rb::CHANNEL_FREE, s, true, &timed), rb::OK);
+    ASSERT_EQ(rb::Channel_SetStartTime(timed, momentOf(64)), rb::OK);
+    ASSERT_EQ(rb::Channel_SetPaused(timed, false), rb::OK);
+    EXPECT_FLOAT_EQ(render(64)[0], 2.0f);
 }
