@@ -155,6 +155,80 @@ void BM_PlayToFirstSamplePaced(benchmark::State& state) {
 }
 BENCHMARK(BM_PlayToFirstSamplePaced)->Iterations(200)->UseRealTime();
 
+// Plays at random moments against a thread rendering buffers at real-time
+// pace, its wake-up moments given to the engine as a device's callbacks are:
+// the spread of (onset − the play's moment), on the renders' ideal timeline.
+// Arguments: the buffer, and 1 for timed plays (0: untimed, each starting
+// with the next buffer, as before).
+void BM_PlayJitterPaced(benchmark::State& state) {
+    const auto buffer = static_cast<unsigned>(state.range(0));
+    const bool timed = state.range(1) != 0;
+    rb::System sys{};
+    rb::System_Create(&sys);
+    rb::System_SetOutput(sys, rb::OUTPUTTYPE_NULL);
+    rb::System_SetDSPBufferSize(sys, buffer);
+    rb::System_SetSoftwareFormat(sys, 48000, rb::SOUND_FORMAT_PCM16, 0, 0, rb::DSP_RESAMPLER_LINEAR);
+    rb::System_Init(sys, 64, 0, nullptr);
+    rb::Sound s{};
+    rb::System_CreateSound(sys, writeConstant("dc.wav", 0.05, 0.5f).c_str(), rb::LOOP_OFF, nullptr, &s);
+    const auto ns = [] { return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count(); };
+    const double nsPerFrame = 1e9 / 48000.0;
+    std::atomic<bool> done{false};
+    std::atomic<std::int64_t> heardAt{-1};  // output frame of the first sounding sample
+    std::atomic<std::int64_t> renders{0};
+    const std::int64_t t0 = ns() + 1'000'000;
+    std::thread device([&] {
+        std::vector<float> out(2 * buffer);
+        for (std::int64_t k = 0; !done.load(); ++k) {
+            const auto due = t0 + static_cast<std::int64_t>(static_cast<double>(k * buffer) * nsPerFrame);
+            std::this_thread::sleep_until(Clock::time_point(std::chrono::nanoseconds(due)));
+            rb::System_RenderNullAt(sys, out.data(), buffer, ns(), false);
+            for (unsigned i = 0; i < buffer; ++i)
+                if (out[2 * i] != 0.0f) {
+                    if (heardAt.load() < 0) heardAt.store(k * buffer + i);
+                    break;
+                }
+            renders.store(k + 1);
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the clock settles
+    std::vector<double> delays;  // ms
+    unsigned seed = 7;
+    for (auto _ : state) {
+        seed = seed * 1103515245u + 12345u;
+        std::this_thread::sleep_for(std::chrono::microseconds(3000 + seed % 7000));
+        heardAt.store(-1);
+        const std::int64_t moment = ns();
+        rb::Channel c{};
+        rb::System_PlaySound(sys, rb::CHANNEL_FREE, s, timed, &c);
+        if (timed) {
+            rb::Channel_SetStartTime(c, moment);
+            rb::Channel_SetPaused(c, false);
+        }
+        while (heardAt.load() < 0) std::this_thread::yield();
+        const double onset = static_cast<double>(t0) + static_cast<double>(heardAt.load()) * nsPerFrame;
+        delays.push_back((onset - static_cast<double>(moment)) / 1e6);
+        rb::Channel_Stop(c);
+        // Until the stop's glide has been rendered, so it is not taken for the next onset.
+        const std::int64_t after = renders.load() + 2;
+        while (renders.load() < after) std::this_thread::yield();
+    }
+    done = true;
+    device.join();
+    rb::OutputStats stats{};
+    rb::System_GetOutputStats(sys, &stats, false);
+    std::sort(delays.begin(), delays.end());
+    const auto at = [&](double q) { return delays[static_cast<std::size_t>(q * static_cast<double>(delays.size() - 1))]; };
+    double mean = 0;
+    for (double d : delays) mean += d;
+    state.counters["mean_ms"] = mean / static_cast<double>(delays.size());
+    state.counters["spread_ms"] = delays.back() - delays.front();
+    state.counters["p1_p99_ms"] = at(0.99) - at(0.01);
+    state.counters["late_plays"] = static_cast<double>(stats.latePlays);
+    rb::System_Release(sys);
+}
+BENCHMARK(BM_PlayJitterPaced)->Args({256, 0})->Args({256, 1})->Args({128, 0})->Args({128, 1})->Iterations(300)->UseRealTime()->Unit(benchmark::kMillisecond);
+
 // The control-thread cost of starting a play the way the program does.
 void BM_PlayCalls(benchmark::State& state) {
     rb::System sys = nullEngine();

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <numbers>
 
 // AVX2 clones of the innermost loops, where the toolchain can pick them at
 // load time (ELF); elsewhere, such as a Windows build, plain functions. The
@@ -149,35 +148,36 @@ std::uint32_t RecordTarget::position() const noexcept {
 // ---- the frame clock ----
 
 void FrameClock::observe(std::uint64_t first, unsigned frames, std::int64_t timeNs, bool exact) noexcept {
-    const auto t = static_cast<double>(timeNs);
-    const double cycle = frames * nominal;
-    if (exact || !valid || first != nextFrame || std::fabs(t - nextAt) > 4 * cycle + 10e6) {
-        // A new start: the null output's given moment, the first render, or
-        // one after a gap the loop cannot bridge (a stall, a restart).
-        valid = true;
-        at = t;
-        nsPerFrame = nominal;
-        cycles = 0;
-    } else {
-        // Second-order loop of about 1 Hz bandwidth; it starts as a running
-        // mean so the first timed plays need not wait for it to settle.
-        const double e = t - nextAt;
-        const double omega = 2 * std::numbers::pi * 1.0 * cycle * 1e-9;
-        const double b = std::max(std::numbers::sqrt2 * omega, 1.0 / (cycles + 2));
-        at = nextAt + b * e;
-        nsPerFrame = std::clamp(nsPerFrame + omega * omega * e / frames, nominal * 0.995, nominal * 1.005);
-        ++cycles;
+    const double offset = static_cast<double>(timeNs) - static_cast<double>(first) * nsPerFrame;
+    // A new start: the null output's given moment, the first render, or one
+    // that does not follow the last (a restart, renders without a moment).
+    if (exact || !valid || first != nextFrame) size_ = 0;
+    const auto back = [&] { return (head_ + size_ - 1) % kRing; };
+    while (size_ > 0 && ring_[back()].offset >= offset) --size_;
+    if (size_ == kRing) {
+        head_ = (head_ + 1) % kRing;
+        --size_;
     }
+    ring_[(head_ + size_) % kRing] = Entry{first, offset};
+    ++size_;
+    // A second of frames: long enough to see the earliest a device asks,
+    // short enough to follow a device that slipped after a dropout.
+    const auto window = static_cast<std::uint64_t>(1e9 / nsPerFrame);
+    while (size_ > 1 && ring_[head_].frame + window < first) {
+        head_ = (head_ + 1) % kRing;
+        --size_;
+    }
+    valid = true;
     frame = first;
+    at = static_cast<double>(first) * nsPerFrame + ring_[head_].offset;
     nextFrame = first + frames;
-    nextAt = at + frames * nsPerFrame;
 }
 
 // ---- control thread ----
 
 void Mixer::configure(int rate) {
     rate_ = rate;
-    clock_.nominal = 1e9 / rate;
+    clock_.nsPerFrame = 1e9 / rate;
     clock_.valid = false;
     rampFrames_ = std::max(8, rate / 1000);
     mixBuf_.assign(2 * kBlockFrames, 0.0f);

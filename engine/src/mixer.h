@@ -86,24 +86,34 @@ struct Voice {
     std::uint64_t startFrame = 0;  // output frame where the play begins; earlier ones begin at once
 };
 
-// Where the output's frames lie in time: a delay-locked loop over the
-// renders' moments, so a timed play lands on the same frame however late or
-// early the device's thread woke up.
+// Where the output's frames lie in time. A device asks for a buffer once it
+// has room for it, never before, but often after (the thread woke late, the
+// server hands out room in bursts): the earliest moments of the latest second
+// of renders, on a line at the nominal rate, tell where each frame lies, so a
+// timed play lands on the same frame however late its render runs.
 struct FrameClock {
     bool valid = false;
     std::uint64_t frame = 0;   // first frame of the latest render
-    double at = 0;             // its filtered moment, ns
-    double nsPerFrame = 0;
-    double nominal = 0;        // ns per frame at the mixer rate
+    double at = 0;             // its moment on the line, ns
+    double nsPerFrame = 0;     // nominal, at the mixer rate
     std::uint64_t nextFrame = 0;
-    double nextAt = 0;         // predicted moment of nextFrame
-    int cycles = 0;            // renders since the last reset
 
-    // A render of `frames` starting at output frame `frame` began at timeNs;
+    // A render of `frames` starting at output frame `first` began at timeNs;
     // exact: timeNs is the frame's moment itself (the null output told).
     void observe(std::uint64_t first, unsigned frames, std::int64_t timeNs, bool exact) noexcept;
     // The output frame due at moment ns (may lie before `frame`).
     double frameAt(double ns) const noexcept { return static_cast<double>(frame) + (ns - at) / nsPerFrame; }
+
+private:
+    // Moments of renders less their frames' place on the line, the smallest
+    // first: a minimum over a sliding window, in a fixed ring.
+    struct Entry {
+        std::uint64_t frame;
+        double offset;
+    };
+    static constexpr std::size_t kRing = 1024;
+    std::array<Entry, kRing> ring_{};
+    std::size_t head_ = 0, size_ = 0;
 };
 
 struct Chain {
