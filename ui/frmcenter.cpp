@@ -327,7 +327,7 @@ void TFrmCenter::TimerStatusTimer() {
     if (core.SoundSystem == rb::System{}) return;
     core.LastResult = rb::System_Update(core.SoundSystem);
     if (core.LastResult == rb::ERR_OUTPUT_LOST || core.LastResult == rb::ERR_OUTPUT_RATE ||
-        core.LastResult == rb::ERR_RECORD) {
+        core.LastResult == rb::ERR_RECORD || core.LastResult == rb::ERR_OUTPUT_UNDERRUN) {
         // The engine reports these once and carries on (it reopens a lost
         // device by itself): tell the user and keep the display running.
         core.CheckResult(core.LastResult);
@@ -367,7 +367,15 @@ void TFrmCenter::TimerStatusTimer() {
         PaintCanaisPaint();
         m_scrollTag = 0;
     }
-    if (m_ctx.settings.ShowStatus) {
+    if (!core.StatusNotice.isEmpty()) {
+        // Five seconds in place of the figures, then the figures again.
+        m_ui->PanelStatus1->setText(core.StatusNotice);
+        m_noticeTicks = 50;
+        m_statusTag = 1;
+        core.StatusNotice.clear();
+    } else if (m_noticeTicks > 0) {
+        --m_noticeTicks;
+    } else if (m_ctx.settings.ShowStatus) {
         ChannelsPlaying = 0;
         core.LastResult = rb::System_GetChannelsPlaying(core.SoundSystem, &ChannelsPlaying);
         if (core.LastResult != rb::OK)

@@ -104,6 +104,7 @@ private:
     bool m_closed = false;
     int m_scrollTag = 0;  // 1 while the LEDs are kept up to date
     int m_statusTag = 0;  // 1 while the status panel shows figures
+    int m_noticeTicks = 0;  // status ticks the engine's notice still stays
     TFrmSetTecla* m_setTecla = nullptr;
     TFrmListaTeclas* m_listaTeclas = nullptr;
     BannerDownload* m_banner = nullptr;

@@ -133,6 +133,9 @@ public:
     MidiMap NoteMap;  // the package's MIDI notes, loaded with its sounds
     TAG_SOUND_DATA PendingKey;
     std::uint32_t PlayCount = 0;
+    // What the engine mended by itself and the status panel tells once (a
+    // larger buffer after underruns); the panel empties it.
+    QString StatusNotice;
     // Called by CreateSounds after each line (lines done, all lines), so a
     // long load can report progress and keep the windows painted.
     std::function<void(int, int)> OnSoundCreated;

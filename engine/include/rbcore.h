@@ -67,6 +67,10 @@ enum : Result {
     // A sound would take more than kMaxSoundBytes once decoded.
     ERR_TOO_LARGE = 93,
     ERR_INTERNAL = 94,
+    // The output kept running dry (three underruns within ten seconds): the
+    // engine reopened it with twice the buffer (System_GetOutputLatency tells
+    // the new one). Reported once by System_Update.
+    ERR_OUTPUT_UNDERRUN = 95,
 };
 
 // Largest sound the engine keeps in memory, as decoded samples at the mixer rate.
@@ -125,6 +129,9 @@ inline constexpr int INIT_NORMAL = 0;
 // where the system refuses. Off by default: on PulseAudio it tripled the idle
 // cost and brought no steady gain under load.
 inline constexpr int INIT_REALTIME = 0x100;
+// Init flag: keep the buffer asked for even when the device keeps running
+// dry (measurements); by default the engine doubles it (ERR_OUTPUT_UNDERRUN).
+inline constexpr int INIT_FIXED_BUFFER = 0x200;
 inline constexpr int DSP_RESAMPLER_LINEAR = 1;
 
 // The 92-byte extra information record of a user-created sound. Only the
@@ -209,8 +216,10 @@ RBCORE_API Result System_Init(System system, int maxChannels, int flags, void* e
 RBCORE_API Result System_Close(System system);
 // Reclaims released objects and watches the device: returns ERR_OUTPUT_LOST
 // once when the device is lost (and keeps time and retries while it is),
-// ERR_OUTPUT_RATE once when the device's rate differs from the one asked, and
-// ERR_RECORD once when the recording device is lost.
+// ERR_OUTPUT_RATE once when the device's rate differs from the one asked,
+// ERR_RECORD once when the recording device is lost, and ERR_OUTPUT_UNDERRUN
+// once each time the buffer grew. After five seconds of silence a PulseAudio
+// stream rests (its thread stops writing silence) until the next request.
 RBCORE_API Result System_Update(System system);
 // reset clears the underflow count and the worst callback time.
 RBCORE_API Result System_GetOutputStats(System system, OutputStats* stats, bool reset);

@@ -433,6 +433,7 @@ void Mixer::renderBlock(float* out, int frames) noexcept {
     std::fill(mix, mix + samples, 0.0f);
     std::array<bool, kMaxGroups> fed{};
     bool masterFed = false;
+    busy_ = false;
     auto finish = [this](Voice& v, bool fade, int slot) {
         if (fade) v.active = false;
         else endVoice(slot);
@@ -485,6 +486,7 @@ void Mixer::renderBlock(float* out, int frames) noexcept {
         runChain(chain, gbuf, frames);
         addBuffer(mix, gbuf, samples);
         masterFed = true;
+        busy_ = true;
     }
     if (master_.count > 0) {
         bool run = true;
@@ -492,7 +494,9 @@ void Mixer::renderBlock(float* out, int frames) noexcept {
         else if (master_.silent < master_.tail) master_.silent += frames;
         else run = false;
         if (run) runChain(master_, mix, frames);
+        busy_ |= run;
     }
+    busy_ = busy_ || masterFed;
     if (out) std::memcpy(out, mix, sizeof(float) * static_cast<std::size_t>(samples));
 }
 
@@ -505,8 +509,17 @@ std::uint64_t Mixer::doneEpoch(std::uint64_t epoch) const noexcept {
 }
 
 void Mixer::render(float* out, unsigned frames, std::int64_t timeNs, bool exact) noexcept {
+    if (shared_.clockBroken.exchange(false, std::memory_order_acq_rel)) clock_.valid = false;
     if (timeNs == 0) clock_.valid = false;
     else if (frames > 0) clock_.observe(frame_, frames, timeNs, exact);
+    // A device that reports no underruns of its own (RtAudio's PulseAudio
+    // never does): a render that comes later than its place by the whole
+    // buffer found it empty; counted once until renders are on time again.
+    if (underrunFrames_ > 0 && timeNs != 0 && !exact && clock_.valid) {
+        const bool behind = static_cast<double>(timeNs) - clock_.at > underrunFrames_ * clock_.nsPerFrame;
+        if (behind && !behind_) shared_.underflows.fetch_add(1, std::memory_order_relaxed);
+        behind_ = behind;
+    }
     const std::uint64_t epoch = port_.beginRender();
     port_.drain([this](const Command& c) { apply(c); });
     takeRequests(epoch);
@@ -520,9 +533,16 @@ void Mixer::render(float* out, unsigned frames, std::int64_t timeNs, bool exact)
         done += static_cast<unsigned>(n);
         frame_ += static_cast<std::uint64_t>(n);
     }
+    bool busy = busy_ || record != nullptr;
     for (std::size_t i = 0; i < voices_.size(); ++i)
-        if (voices_[i].active)
+        if (voices_[i].active) {
             shared_.channels[i].pos.store(static_cast<std::uint32_t>(voices_[i].pos), std::memory_order_relaxed);
+            busy |= !voices_[i].paused;
+        }
+    if (frames > 0) {
+        const std::uint64_t quiet = shared_.quietFrames.load(std::memory_order_relaxed);
+        shared_.quietFrames.store(busy ? 0 : quiet + frames, std::memory_order_relaxed);
+    }
     port_.endRender(doneEpoch(epoch));
 }
 

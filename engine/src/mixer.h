@@ -63,6 +63,10 @@ struct Shared {
     std::atomic<std::uint64_t> underflows{0};
     std::atomic<std::uint32_t> worstUs{0};
     std::atomic<std::uint64_t> latePlays{0};  // timed plays that could not keep their delay
+    // Frames mixed since anything last sounded or rang (0 while something does).
+    std::atomic<std::uint64_t> quietFrames{0};
+    // Control -> audio: the output stood still; its frames no longer follow the clock.
+    std::atomic<bool> clockBroken{false};
     std::atomic<bool> deviceError{false};
     std::atomic<bool> inputError{false};
 };
@@ -132,6 +136,9 @@ public:
     void configure(int rate);
     // The constant delay of timed plays after their moment, in frames.
     void setPlayDelay(unsigned frames) noexcept { delayFrames_ = frames; }
+    // How far behind its place a device's render may come before the device
+    // must have run dry (its whole buffer), in frames.
+    void setUnderrunAfter(unsigned frames) noexcept { underrunFrames_ = frames; }
     // Ends every voice and fade at once.
     void silence() noexcept;
     // Positions of the voices of a sound whose data was converted to the
@@ -167,8 +174,11 @@ private:
     int rate_ = kDefaultRate;
     int rampFrames_ = 48;  // about 1 ms
     std::uint64_t frame_ = 0;  // output frames mixed so far: the next one's number
+    bool busy_ = false;        // the latest block had something sounding or ringing
     FrameClock clock_;
     unsigned delayFrames_ = 384;
+    unsigned underrunFrames_ = 0;  // 0: not watched
+    bool behind_ = false;          // the latest render came later than that
     std::array<Voice, kMaxChannels> voices_{};
     std::array<Voice, kMaxChannels> fades_{};  // stopped or stolen plays gliding out
     std::array<Chain, kMaxGroups> groups_{};

@@ -57,6 +57,11 @@ public:
     virtual void close() noexcept = 0;
     // Control thread: false once the output has stopped working.
     virtual bool healthy(Clock::time_point) noexcept { return true; }
+    // Control thread: stops asking for frames while nothing sounds (false:
+    // this output does not), and asks again. The thread that drives the mixer
+    // stays the output's.
+    virtual bool pause() noexcept { return false; }
+    virtual void resume() noexcept {}
     // Null output: mixes on the caller's thread; timeNs as Mixer::render.
     virtual Result render(float*, unsigned, std::int64_t, bool) noexcept { return ERR_UNSUPPORTED; }
     // The RtAudio holding the stream, if any.
