@@ -207,13 +207,17 @@ void BM_JackNoteOnsetSpacing(benchmark::State& state) {
     rimbal::AppContext& ctx = *p.ctx;
     const bool timed = state.range(0) != 0;
     const auto route = ctx.midi.KeyDown;
-    ctx.midi.KeyDown = [&](std::uint16_t key, float factor, std::int64_t moment) { route(key, factor, timed ? moment : 0); };
+    const auto ns = [] { return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count(); };
+    double worstWay = 0;  // from a note's moment to its play call, ms
+    ctx.midi.KeyDown = [&](std::uint16_t key, float factor, std::int64_t moment) {
+        worstWay = std::max(worstWay, static_cast<double>(ns() - moment) / 1e6);
+        route(key, factor, timed ? moment : 0);
+    };
     QString error;
     if (!ctx.midi.Open(QStringLiteral("JACK: rbbench-seq:notes"), &error)) {
         state.SkipWithError(error.toStdString().c_str());
         return;
     }
-    const auto ns = [] { return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch()).count(); };
     constexpr unsigned kBuffer = 256;
     std::atomic<bool> done{false};
     std::vector<std::int64_t> onsets;  // output frames; the device thread's until it ends
@@ -260,6 +264,7 @@ void BM_JackNoteOnsetSpacing(benchmark::State& state) {
     rb::OutputStats stats{};
     rb::System_GetOutputStats(ctx.core.SoundSystem, &stats, false);
     state.counters["late_plays"] = static_cast<double>(stats.latePlays);
+    state.counters["worst_moment_to_play_call_ms"] = worstWay;
 }
 BENCHMARK(BM_JackNoteOnsetSpacing)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 

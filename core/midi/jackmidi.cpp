@@ -57,7 +57,9 @@ int JackMidiIn::process(unsigned frames, void* arg) {
         self->offsetNs_ = before + (after - before) / 2 - jackNs;
         self->offsetKnown_ = true;
     }
-    const jack_nframes_t first = jack_last_frame_time(self->client_);
+    // A cycle carries the events of the frames it will play, one cycle on:
+    // that is each event's moment on JACK's own timeline, the same for all.
+    const jack_nframes_t first = jack_last_frame_time(self->client_) + frames;
     for (std::uint32_t i = 0; i < count; ++i) {
         jack_midi_event_t event{};
         if (jack_midi_event_get(&event, buffer, i) != 0) continue;
