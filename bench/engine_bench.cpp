@@ -524,10 +524,12 @@ BENCHMARK(BM_PulseIdleCpu)->Args({0, 256})->Args({1, 256})->Args({0, 512})->Iter
 // threads keep the cores busy (second argument: how many); the device's
 // monitor is recorded and every 10 ms block whose tone falls short counts as
 // a dropout. First argument: real-time scheduling; third: the buffer asked
-// for (0 the engine's default).
+// for (0 the engine's default); fourth: 1 lets the engine grow the buffer on
+// underruns, as the program does (0 keeps it, to measure it).
 void BM_PulseDropoutsUnderLoad(benchmark::State& state) {
     rb::System sys{};
-    if (!pulseEngine(sys, static_cast<unsigned>(state.range(2)), (state.range(0) ? rb::INIT_REALTIME : 0) | rb::INIT_FIXED_BUFFER)) {
+    const int flags = (state.range(0) ? rb::INIT_REALTIME : 0) | (state.range(3) ? 0 : rb::INIT_FIXED_BUFFER);
+    if (!pulseEngine(sys, static_cast<unsigned>(state.range(2)), flags)) {
         state.SkipWithError("no PulseAudio device");
         rb::System_Release(sys);
         return;
@@ -606,12 +608,17 @@ void BM_PulseDropoutsUnderLoad(benchmark::State& state) {
     state.counters["blocks_10ms"] = blocks;
     state.counters["dropout_blocks"] = dropouts;
     state.counters["underruns_seen"] = static_cast<double>(stats.underflows);
+    unsigned buffer = 0;
+    rb::System_GetOutputLatency(sys, &buffer, nullptr);
+    state.counters["buffer_at_end"] = buffer;
     rb::System_Release(sys);
 }
 BENCHMARK(BM_PulseDropoutsUnderLoad)
-    ->ArgsProduct({{0}, {0, 1, 2}, {128, 256, 512}})
-    ->Args({1, 1, 0})
-    ->Args({1, 2, 0})
+    ->ArgsProduct({{0}, {0, 1, 2}, {128, 256, 512}, {0}})
+    ->Args({1, 1, 0, 0})
+    ->Args({1, 2, 0, 0})
+    ->Args({0, 1, 128, 1})
+    ->Args({0, 2, 128, 1})
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
@@ -763,6 +770,13 @@ void BM_PulsePlayToMonitor(benchmark::State& state) {
         rb::System_Update(sys);
     }
     rb::System_RecordStop(sys);
+    rb::OutputStats stats{};
+    rb::System_GetOutputStats(sys, &stats, false);
+    unsigned buffer = 0;
+    rb::System_GetOutputLatency(sys, &buffer, nullptr);
+    state.counters["underruns"] = static_cast<double>(stats.underflows);
+    state.counters["late_plays"] = static_cast<double>(stats.latePlays);
+    state.counters["buffer_at_end"] = buffer;
     if (!delays.empty()) {
         std::sort(delays.begin(), delays.end());
         double mean = 0;
@@ -781,7 +795,7 @@ BENCHMARK(BM_PulsePlayToMonitor)
     ->Iterations(60)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
-BENCHMARK(BM_PulsePlayToMonitor)->Args({256, 0, 1})->Args({128, 1, 1})->Iterations(4)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_PulsePlayToMonitor)->Args({256, 0, 1})->Args({256, 1, 1})->Iterations(6)->Unit(benchmark::kSecond)->UseRealTime();
 
 // What recording adds to the audio callback: one 256-frame buffer (5.33 ms at
 // 48 kHz) rendered with no recording (0), recording the mix into a 16-bit

@@ -67,7 +67,7 @@ enum : Result {
     // A sound would take more than kMaxSoundBytes once decoded.
     ERR_TOO_LARGE = 93,
     ERR_INTERNAL = 94,
-    // The output kept running dry (three underruns within ten seconds): the
+    // The output kept running dry (five underruns within ten seconds): the
     // engine reopened it with twice the buffer (System_GetOutputLatency tells
     // the new one). Reported once by System_Update.
     ERR_OUTPUT_UNDERRUN = 95,

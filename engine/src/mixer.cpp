@@ -148,21 +148,36 @@ std::uint32_t RecordTarget::position() const noexcept {
 // ---- the frame clock ----
 
 void FrameClock::observe(std::uint64_t first, unsigned frames, std::int64_t timeNs, bool exact) noexcept {
-    const double offset = static_cast<double>(timeNs) - static_cast<double>(first) * nsPerFrame;
-    // A new start: the null output's given moment, the first render, or one
-    // that does not follow the last (a restart, renders without a moment).
-    if (exact || !valid || first != nextFrame) size_ = 0;
-    const auto back = [&] { return (head_ + size_ - 1) % kRing; };
-    while (size_ > 0 && ring_[back()].offset >= offset) --size_;
-    if (size_ == kRing) {
-        head_ = (head_ + 1) % kRing;
-        --size_;
-    }
-    ring_[(head_ + size_) % kRing] = Entry{first, offset};
-    ++size_;
+    const auto t = static_cast<double>(timeNs);
+    const double offset = t - static_cast<double>(first) * nsPerFrame;
     // A second of frames: long enough to see the earliest a device asks,
     // short enough to follow a device that slipped after a dropout.
     const auto window = static_cast<std::uint64_t>(1e9 / nsPerFrame);
+    // A new start: the null output's given moment, the first render, or one
+    // that does not follow the last (a restart, renders without a moment).
+    const bool restart = exact || !valid || first != nextFrame;
+    if (restart) {
+        // A stream that starts (or starts again after resting) is filled
+        // in bursts while the server settles: three seconds before its
+        // lateness says anything about underruns.
+        size_ = 0;
+        settledAt = first + 3 * window;
+    }
+    // Renders that follow the previous one at once fill a buffer that has
+    // room (a stream starting, or catching up after a stall): they show no
+    // more than how fast the mixer is, not where the device is.
+    const bool rushed = !restart && t - lastTime_ < 0.5 * frames * nsPerFrame;
+    lastTime_ = t;
+    if (!rushed) {
+        const auto back = [&] { return (head_ + size_ - 1) % kRing; };
+        while (size_ > 0 && ring_[back()].offset >= offset) --size_;
+        if (size_ == kRing) {
+            head_ = (head_ + 1) % kRing;
+            --size_;
+        }
+        ring_[(head_ + size_) % kRing] = Entry{first, offset};
+        ++size_;
+    }
     while (size_ > 1 && ring_[head_].frame + window < first) {
         head_ = (head_ + 1) % kRing;
         --size_;
@@ -513,13 +528,12 @@ void Mixer::render(float* out, unsigned frames, std::int64_t timeNs, bool exact)
     if (timeNs == 0) clock_.valid = false;
     else if (frames > 0) clock_.observe(frame_, frames, timeNs, exact);
     // A device that reports no underruns of its own (RtAudio's PulseAudio
-    // never does): a render that comes later than its place by the whole
-    // buffer found it empty; counted once until renders are on time again.
-    if (underrunFrames_ > 0 && timeNs != 0 && !exact && clock_.valid) {
-        const bool behind = static_cast<double>(timeNs) - clock_.at > underrunFrames_ * clock_.nsPerFrame;
-        if (behind && !behind_) shared_.underflows.fetch_add(1, std::memory_order_relaxed);
-        behind_ = behind;
-    }
+    // never does): a render that comes longer after the previous one than
+    // the stream holds found it empty.
+    if (underrunFrames_ > 0 && timeNs != 0 && !exact && clock_.valid && frame_ >= clock_.settledAt && lastRenderNs_ != 0 &&
+        static_cast<double>(timeNs - lastRenderNs_) > underrunFrames_ * clock_.nsPerFrame)
+        shared_.underflows.fetch_add(1, std::memory_order_relaxed);
+    lastRenderNs_ = exact ? 0 : timeNs;
     const std::uint64_t epoch = port_.beginRender();
     port_.drain([this](const Command& c) { apply(c); });
     takeRequests(epoch);

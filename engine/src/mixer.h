@@ -101,6 +101,7 @@ struct FrameClock {
     double at = 0;             // its moment on the line, ns
     double nsPerFrame = 0;     // nominal, at the mixer rate
     std::uint64_t nextFrame = 0;
+    std::uint64_t settledAt = 0;  // from this frame on the clock has seen a whole window
 
     // A render of `frames` starting at output frame `first` began at timeNs;
     // exact: timeNs is the frame's moment itself (the null output told).
@@ -118,6 +119,7 @@ private:
     static constexpr std::size_t kRing = 1024;
     std::array<Entry, kRing> ring_{};
     std::size_t head_ = 0, size_ = 0;
+    double lastTime_ = 0;
 };
 
 struct Chain {
@@ -136,8 +138,8 @@ public:
     void configure(int rate);
     // The constant delay of timed plays after their moment, in frames.
     void setPlayDelay(unsigned frames) noexcept { delayFrames_ = frames; }
-    // How far behind its place a device's render may come before the device
-    // must have run dry (its whole buffer), in frames.
+    // How long after the previous render a device's render may come before
+    // the device must have run dry (its whole buffer), in frames.
     void setUnderrunAfter(unsigned frames) noexcept { underrunFrames_ = frames; }
     // Ends every voice and fade at once.
     void silence() noexcept;
@@ -178,7 +180,7 @@ private:
     FrameClock clock_;
     unsigned delayFrames_ = 384;
     unsigned underrunFrames_ = 0;  // 0: not watched
-    bool behind_ = false;          // the latest render came later than that
+    std::int64_t lastRenderNs_ = 0;
     std::array<Voice, kMaxChannels> voices_{};
     std::array<Voice, kMaxChannels> fades_{};  // stopped or stolen plays gliding out
     std::array<Chain, kMaxGroups> groups_{};

@@ -100,9 +100,9 @@ Result SystemImpl::openOutput(Output& out, OutputGrant& grant) {
         const unsigned buffer = grant.bufferFrames ? grant.bufferFrames : ctl.bufferFrames;
         ctl.playDelayFrames = buffer + buffer / 2;
         mixer.setPlayDelay(ctl.playDelayFrames);
-        // The stream holds about two buffers for a device (and a little of
+        // The stream holds about two buffers for a device (and a few ms of
         // its own): a render later than that found it empty.
-        mixer.setUnderrunAfter(ctl.outputType == OUTPUTTYPE_NULL ? 0 : 2 * buffer + static_cast<unsigned>(ctl.mixRate / 500));
+        mixer.setUnderrunAfter(ctl.outputType == OUTPUTTYPE_NULL ? 0 : 2 * buffer + static_cast<unsigned>(ctl.mixRate / 250));
     }
     return r;
 }
@@ -110,6 +110,9 @@ Result SystemImpl::openOutput(Output& out, OutputGrant& grant) {
 Result SystemImpl::startOutput() {
     ctl.mixerIsOurs = false;
     ctl.resting = false;
+    // Frames go on from where they were, time does not: a new stream's
+    // first render must not pass for a late one.
+    shared.clockBroken.store(true, std::memory_order_release);
     const Result r = output->start();
     if (r != OK) ctl.mixerIsOurs = true;
     return r;
@@ -228,7 +231,7 @@ void SystemImpl::retry(Clock::time_point now) {
     if (startOutput() != OK) becomeLost(now);
 }
 
-// Three underruns within ten seconds: the device cannot keep up with this
+// Five underruns within ten seconds: the device cannot keep up with this
 // buffer, so the stream is opened again with twice the buffer (up to 2048
 // frames) and System_Update says so once. A single one (a busy moment) is
 // no reason to give up latency.
@@ -242,7 +245,7 @@ void SystemImpl::growOnUnderruns(Clock::time_point now) {
     }
     ctl.underflowRun += count - ctl.underflowsSeen;
     ctl.underflowsSeen = count;
-    if (ctl.underflowRun < 3 || ctl.grantedFrames >= 2048 || ctl.outputType == OUTPUTTYPE_NULL ||
+    if (ctl.underflowRun < 5 || ctl.grantedFrames >= 2048 || ctl.outputType == OUTPUTTYPE_NULL ||
         (ctl.initFlags & INIT_FIXED_BUFFER))
         return;
     ctl.underflowRun = 0;
