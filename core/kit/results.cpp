@@ -24,7 +24,7 @@ void SoundCore::CheckResult(rb::Result r) {
         int rate = 0;
         rb::System_GetOutputLatency(SoundSystem, &frames, nullptr);
         rb::System_GetSoftwareFormat(SoundSystem, &rate, nullptr);
-        StatusNotice = QStringLiteral("Som falhando: buffer aumentado para %1 ms")
+        StatusNotice = QStringLiteral("Som falhando: buffer agora de %1 ms")
                            .arg(QLocale(QLocale::Portuguese, QLocale::Brazil).toString(rate > 0 ? 1000.0 * frames / rate : 0.0, 'f', 1));
         return;
     }

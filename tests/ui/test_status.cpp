@@ -107,7 +107,7 @@ TEST_F(Status, EngineFailuresStopTheTimerWithTheirOwnMessages) {
 TEST_F(Status, AGrownBufferIsToldOnceInThePanel) {
     start();
     grewBuffer = true;
-    QTRY_VERIFY_WITH_TIMEOUT(panel->text().startsWith("Som falhando: buffer aumentado para "), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(panel->text().startsWith("Som falhando: buffer agora de "), 3000);
     EXPECT_TRUE(prompt.asked.isEmpty());
     QTRY_VERIFY_WITH_TIMEOUT(panel->text().startsWith("Canais tocando: "), 15000);
     EXPECT_TRUE(main->TimerStatus.isActive());
