@@ -22,7 +22,7 @@
 namespace rb {
 
 // Version of this engine; the program refuses any other.
-inline constexpr std::uint32_t kVersion = 0x00020003;
+inline constexpr std::uint32_t kVersion = 0x00020004;
 
 enum class System : std::uint32_t {};
 enum class Sound : std::uint32_t {};
