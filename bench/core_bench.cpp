@@ -16,9 +16,24 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <cstdlib>
+#include <new>
 #include <numbers>
 #include <vector>
+
+// Allocations made while counting is on, to show that a key press makes none.
+static std::atomic<bool> gCounting{false};
+static std::atomic<std::uint64_t> gAllocations{0};
+void* operator new(std::size_t size) {
+    if (gCounting.load(std::memory_order_relaxed)) gAllocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -80,7 +95,9 @@ BENCHMARK(BM_CreateSounds64)->Unit(benchmark::kMillisecond);
 // Full table, every key with fifteen plays of which half still sound; each
 // press looks at the whole table before finding its key. Argument 1 plays
 // with a velocity factor, as a MIDI note does; 2 plays a key with 32 layers
-// at a MIDI velocity (the layer chosen by velocity and round robin, and placed).
+// at a MIDI velocity (the layer chosen by velocity and round robin, and
+// placed); 3 with the moment of its key event as well (a timed play).
+// allocations counts what the presses allocate.
 void BM_PlayKeyFullTable(benchmark::State& state) {
     Package p(state.range(0) == 2);
     p.core.CreateSounds(false);
@@ -92,20 +109,38 @@ void BM_PlayKeyFullTable(benchmark::State& state) {
         for (int s = 0; s < 15; s += 2) rb::Channel_Stop(r.channels[static_cast<std::size_t>(s)]);
     const auto last = static_cast<std::uint16_t>(0x200 + 63);
     int n = 0;
+    std::vector<float> none(2);
+    const std::uint64_t allocated = gAllocations.load();
+    gCounting = true;
     for (auto _ : state) {
-        if (state.range(0) == 2) p.core.PlayKey(last, 0.5f, 0.7f);
-        else if (state.range(0)) p.core.PlayKey(last, 0.5f);
-        else p.core.PlayKey(last);
-        // Free the slot again so every press does the same work.
+        if (state.range(0) == 2) {
+            p.core.PlayKey(last, 0.5f, 0.7f);
+        } else if (state.range(0) == 3) {
+            const auto moment = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                std::chrono::steady_clock::now().time_since_epoch()).count();
+            p.core.PlayKey(last, 1.0f, -1.0f, moment);
+        } else if (state.range(0)) {
+            p.core.PlayKey(last, 0.5f);
+        } else {
+            p.core.PlayKey(last);
+        }
+        // Free the slot again so every press does the same work, and let
+        // the audio side take the requests in as a device would.
         state.PauseTiming();
+        gCounting = false;
         for (int s = 0; s < 15; s += 2) rb::Channel_Stop(p.core.KeySounds[63].channels[static_cast<std::size_t>(s)]);
+        rb::System_RenderNull(p.core.SoundSystem, none.data(), 0);
         ++n;
+        gCounting = true;
         state.ResumeTiming();
     }
+    gCounting = false;
     state.counters["plays"] = n;
+    state.counters["allocations"] = static_cast<double>(gAllocations.load() - allocated);
+    state.counters["error_boxes"] = static_cast<double>(p.prompt.asked.size());
     p.core.ReleaseSounds(false);
 }
-BENCHMARK(BM_PlayKeyFullTable)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PlayKeyFullTable)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMicrosecond);
 
 // The choice of the layer alone, on a key with 32 layers: 16 alternatives
 // at each velocity, a velocity that moves on with every hit.

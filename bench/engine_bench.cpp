@@ -155,6 +155,80 @@ void BM_PlayToFirstSamplePaced(benchmark::State& state) {
 }
 BENCHMARK(BM_PlayToFirstSamplePaced)->Iterations(200)->UseRealTime();
 
+// Plays at random moments against a thread rendering buffers at real-time
+// pace, its wake-up moments given to the engine as a device's callbacks are:
+// the spread of (onset − the play's moment), on the renders' ideal timeline.
+// Arguments: the buffer, and 1 for timed plays (0: untimed, each starting
+// with the next buffer, as before).
+void BM_PlayJitterPaced(benchmark::State& state) {
+    const auto buffer = static_cast<unsigned>(state.range(0));
+    const bool timed = state.range(1) != 0;
+    rb::System sys{};
+    rb::System_Create(&sys);
+    rb::System_SetOutput(sys, rb::OUTPUTTYPE_NULL);
+    rb::System_SetDSPBufferSize(sys, buffer);
+    rb::System_SetSoftwareFormat(sys, 48000, rb::SOUND_FORMAT_PCM16, 0, 0, rb::DSP_RESAMPLER_LINEAR);
+    rb::System_Init(sys, 64, 0, nullptr);
+    rb::Sound s{};
+    rb::System_CreateSound(sys, writeConstant("dc.wav", 0.05, 0.5f).c_str(), rb::LOOP_OFF, nullptr, &s);
+    const auto ns = [] { return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count(); };
+    const double nsPerFrame = 1e9 / 48000.0;
+    std::atomic<bool> done{false};
+    std::atomic<std::int64_t> heardAt{-1};  // output frame of the first sounding sample
+    std::atomic<std::int64_t> renders{0};
+    const std::int64_t t0 = ns() + 1'000'000;
+    std::thread device([&] {
+        std::vector<float> out(2 * buffer);
+        for (std::int64_t k = 0; !done.load(); ++k) {
+            const auto due = t0 + static_cast<std::int64_t>(static_cast<double>(k * buffer) * nsPerFrame);
+            std::this_thread::sleep_until(Clock::time_point(std::chrono::nanoseconds(due)));
+            rb::System_RenderNullAt(sys, out.data(), buffer, ns(), false);
+            for (unsigned i = 0; i < buffer; ++i)
+                if (out[2 * i] != 0.0f) {
+                    if (heardAt.load() < 0) heardAt.store(k * buffer + i);
+                    break;
+                }
+            renders.store(k + 1);
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the clock settles
+    std::vector<double> delays;  // ms
+    unsigned seed = 7;
+    for (auto _ : state) {
+        seed = seed * 1103515245u + 12345u;
+        std::this_thread::sleep_for(std::chrono::microseconds(3000 + seed % 7000));
+        heardAt.store(-1);
+        const std::int64_t moment = ns();
+        rb::Channel c{};
+        rb::System_PlaySound(sys, rb::CHANNEL_FREE, s, timed, &c);
+        if (timed) {
+            rb::Channel_SetStartTime(c, moment);
+            rb::Channel_SetPaused(c, false);
+        }
+        while (heardAt.load() < 0) std::this_thread::yield();
+        const double onset = static_cast<double>(t0) + static_cast<double>(heardAt.load()) * nsPerFrame;
+        delays.push_back((onset - static_cast<double>(moment)) / 1e6);
+        rb::Channel_Stop(c);
+        // Until the stop's glide has been rendered, so it is not taken for the next onset.
+        const std::int64_t after = renders.load() + 2;
+        while (renders.load() < after) std::this_thread::yield();
+    }
+    done = true;
+    device.join();
+    rb::OutputStats stats{};
+    rb::System_GetOutputStats(sys, &stats, false);
+    std::sort(delays.begin(), delays.end());
+    const auto at = [&](double q) { return delays[static_cast<std::size_t>(q * static_cast<double>(delays.size() - 1))]; };
+    double mean = 0;
+    for (double d : delays) mean += d;
+    state.counters["mean_ms"] = mean / static_cast<double>(delays.size());
+    state.counters["spread_ms"] = delays.back() - delays.front();
+    state.counters["p1_p99_ms"] = at(0.99) - at(0.01);
+    state.counters["late_plays"] = static_cast<double>(stats.latePlays);
+    rb::System_Release(sys);
+}
+BENCHMARK(BM_PlayJitterPaced)->Args({256, 0})->Args({256, 1})->Args({128, 0})->Args({128, 1})->Iterations(300)->UseRealTime()->Unit(benchmark::kMillisecond);
+
 // The control-thread cost of starting a play the way the program does.
 void BM_PlayCalls(benchmark::State& state) {
     rb::System sys = nullEngine();
@@ -503,10 +577,13 @@ BENCHMARK(BM_PulseIdleCpu)->Args({0, 256})->Args({1, 256})->Args({0, 512})->Iter
 // A steady 1 kHz loop on the device while 64 channels with effects play and
 // threads keep the cores busy (second argument: how many); the device's
 // monitor is recorded and every 10 ms block whose tone falls short counts as
-// a dropout. First argument: real-time scheduling.
+// a dropout. First argument: real-time scheduling; third: the buffer asked
+// for (0 the engine's default); fourth: 1 lets the engine grow the buffer on
+// underruns, as the program does (0 keeps it, to measure it).
 void BM_PulseDropoutsUnderLoad(benchmark::State& state) {
     rb::System sys{};
-    if (!pulseEngine(sys, 0, state.range(0) ? rb::INIT_REALTIME : 0)) {
+    const int flags = (state.range(0) ? rb::INIT_REALTIME : 0) | (state.range(3) ? 0 : rb::INIT_FIXED_BUFFER);
+    if (!pulseEngine(sys, static_cast<unsigned>(state.range(2)), flags)) {
         state.SkipWithError("no PulseAudio device");
         rb::System_Release(sys);
         return;
@@ -580,11 +657,199 @@ void BM_PulseDropoutsUnderLoad(benchmark::State& state) {
             if (2.0 * std::sqrt(re * re + im * im) / 480.0 < 0.2) dropouts += 1;
         }
     }
+    rb::OutputStats stats{};
+    rb::System_GetOutputStats(sys, &stats, false);
     state.counters["blocks_10ms"] = blocks;
     state.counters["dropout_blocks"] = dropouts;
+    state.counters["underruns_seen"] = static_cast<double>(stats.underflows);
+    unsigned buffer = 0;
+    rb::System_GetOutputLatency(sys, &buffer, nullptr);
+    state.counters["buffer_at_end"] = buffer;
     rb::System_Release(sys);
 }
-BENCHMARK(BM_PulseDropoutsUnderLoad)->Args({0, 0})->Args({0, 1})->Args({1, 1})->Args({0, 2})->Args({1, 2})->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_PulseDropoutsUnderLoad)
+    ->ArgsProduct({{0}, {0, 1, 2}, {128, 256, 512}, {0}})
+    ->Args({1, 1, 0, 0})
+    ->Args({1, 2, 0, 0})
+    ->Args({0, 1, 128, 1})
+    ->Args({0, 2, 128, 1})
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+
+// The stream's whole latency as the server reports it for our stream: the
+// buffer it holds for us and the sink's own, at the buffer asked for.
+void BM_PulseStreamLatency(benchmark::State& state) {
+    rb::System sys{};
+    if (!pulseEngine(sys, static_cast<unsigned>(state.range(0)), 0)) {
+        state.SkipWithError("no PulseAudio device");
+        rb::System_Release(sys);
+        return;
+    }
+    double buffer = 0, sink = 0;
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // past the stream's start
+    std::vector<double> sinks;
+    for (auto _ : state) {
+      for (int sample = 0; sample < 9; ++sample) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        FILE* p = popen("pactl list sink-inputs 2>/dev/null", "r");
+        char line[512];
+        double b = -1, k = -1;
+        bool ours = false;
+        while (p && fgets(line, sizeof line, p)) {
+            const std::string l(line);
+            if (l.rfind("Sink Input #", 0) == 0) {
+                if (ours && b >= 0) break;
+                b = k = -1;
+            }
+            if (l.find("Buffer Latency:") != std::string::npos) b = std::stod(l.substr(l.find(':') + 1));
+            if (l.find("Sink Latency:") != std::string::npos) k = std::stod(l.substr(l.find(':') + 1));
+            if (l.find("application.name = \"Rimbal 2\"") != std::string::npos) ours = true;
+        }
+        if (p) pclose(p);
+        if (!ours || b < 0) {
+            state.SkipWithError("pactl does not show the stream");
+            break;
+        }
+        buffer = b / 1000.0;
+        sinks.push_back(k / 1000.0);
+      }
+    }
+    std::sort(sinks.begin(), sinks.end());
+    if (!sinks.empty()) sink = sinks[sinks.size() / 2];
+    unsigned granted = 0;
+    long reported = 0;
+    rb::System_GetOutputLatency(sys, &granted, &reported);
+    unsigned delay = 0;
+    rb::System_GetPlayDelay(sys, &delay);
+    state.counters["buffer_frames"] = granted;
+    state.counters["stream_buffer_ms"] = buffer;
+    state.counters["sink_ms"] = sink;
+    state.counters["total_ms"] = buffer + sink;
+    state.counters["play_delay_ms"] = delay / 48.0;
+    rb::System_Release(sys);
+}
+BENCHMARK(BM_PulseStreamLatency)->Arg(128)->Arg(256)->Arg(512)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+// A play call to its sound on the sink's monitor, recorded by the engine's
+// own input stream: the moment of the call against the moment the monitor's
+// input callback brought the first sounding frame in, less the frames after
+// it in that callback. The input path's own delay is in every figure alike.
+// Arguments: buffer asked for; 1 timed plays (0 untimed, as before); 1 after
+// six seconds of silence each (the first hit), 0 at random moments 0.1-0.3 s apart.
+void BM_PulsePlayToMonitor(benchmark::State& state) {
+    rb::System sys{};
+    if (!pulseEngine(sys, static_cast<unsigned>(state.range(0)), 0)) {
+        state.SkipWithError("no PulseAudio device");
+        rb::System_Release(sys);
+        return;
+    }
+    const bool timed = state.range(1) != 0, afterSilence = state.range(2) != 0;
+    int rec = -1, n = 0;
+    rb::System_GetRecordNumDrivers(sys, &n);
+    for (int i = 0; i < n && rec < 0; ++i) {
+        char name[256] = {};
+        rb::System_GetRecordDriverName(sys, i, name, sizeof name);
+        if (std::string(name).find("Monitor") != std::string::npos) rec = i;
+    }
+    if (rec < 0) {
+        state.SkipWithError("no monitor source");
+        rb::System_Release(sys);
+        return;
+    }
+    rb::System_SetRecordDriver(sys, rec);
+    rb::Sound s{};
+    rb::System_CreateSound(sys, writeConstant("dc.wav", 0.03, 0.5f).c_str(), rb::LOOP_OFF, nullptr, &s);
+    rb::CreateSoundExInfo info{};
+    info.cbsize = sizeof info;
+    info.numchannels = 1;
+    info.defaultfrequency = 48000;
+    info.format = rb::SOUND_FORMAT_PCM16;
+    info.length = 48000 * 2 * 4;
+    rb::Sound ring{};
+    rb::System_CreateSound(sys, nullptr, 0x448, &info, &ring);
+    rb::System_RecordStart(sys, ring, true);
+    std::uint64_t recorded = 0;
+    for (int i = 0; i < 100 && recorded < 48000; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        rb::System_GetRecordFrames(sys, &recorded);
+    }
+    const auto ns = [] { return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count(); };
+    std::vector<double> delays;
+    unsigned seed = 11;
+    for (auto _ : state) {
+        seed = seed * 1103515245u + 12345u;
+        if (afterSilence) {
+            for (int i = 0; i < 60; ++i) {
+                rb::System_Update(sys);
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(100000 + seed % 200000));
+        std::uint64_t seen = 0;
+        rb::System_GetRecordFrames(sys, &seen);
+        const std::int64_t moment = ns();
+        rb::Channel c{};
+        rb::System_PlaySound(sys, rb::CHANNEL_FREE, s, timed, &c);
+        if (timed) {
+            rb::Channel_SetStartTime(c, moment);
+            rb::Channel_SetPaused(c, false);
+        }
+        double heard = -1;
+        const std::int64_t giveUp = moment + 500'000'000;
+        while (heard < 0 && ns() < giveUp) {
+            std::uint64_t frames = 0;
+            rb::System_GetRecordFrames(sys, &frames);
+            if (frames == seen) {
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+                continue;
+            }
+            const std::int64_t arrived = ns();
+            void *p1 = nullptr, *p2 = nullptr;
+            std::uint32_t n1 = 0, n2 = 0;
+            const auto ringFrames = static_cast<std::uint64_t>(info.length / 2);
+            for (std::uint64_t f = seen; f < frames && heard < 0; ++f) {
+                rb::Sound_Lock(ring, static_cast<std::uint32_t>((f % ringFrames) * 2), 2, &p1, &p2, &n1, &n2);
+                if (p1 && std::abs(*static_cast<const std::int16_t*>(p1)) > 8000)
+                    heard = static_cast<double>(arrived) - static_cast<double>(frames - f) * 1e9 / 48000.0;
+                rb::Sound_Unlock(ring, p1, p2, n1, n2);
+            }
+            seen = frames;
+        }
+        if (heard < 0) {
+            state.SkipWithError("the play was not heard");
+            break;
+        }
+        delays.push_back((heard - static_cast<double>(moment)) / 1e6);
+        rb::System_Update(sys);
+    }
+    rb::System_RecordStop(sys);
+    rb::OutputStats stats{};
+    rb::System_GetOutputStats(sys, &stats, false);
+    unsigned buffer = 0;
+    rb::System_GetOutputLatency(sys, &buffer, nullptr);
+    state.counters["underruns"] = static_cast<double>(stats.underflows);
+    state.counters["late_plays"] = static_cast<double>(stats.latePlays);
+    state.counters["buffer_at_end"] = buffer;
+    if (!delays.empty()) {
+        std::sort(delays.begin(), delays.end());
+        double mean = 0;
+        for (double d : delays) mean += d;
+        state.counters["mean_ms"] = mean / static_cast<double>(delays.size());
+        state.counters["median_ms"] = delays[delays.size() / 2];
+        state.counters["worst_ms"] = delays.back();
+        state.counters["spread_ms"] = delays.back() - delays.front();
+    }
+    rb::System_Release(sys);
+}
+BENCHMARK(BM_PulsePlayToMonitor)
+    ->Args({256, 0, 0})
+    ->Args({128, 1, 0})
+    ->Args({256, 1, 0})
+    ->Iterations(60)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
+BENCHMARK(BM_PulsePlayToMonitor)->Args({256, 0, 1})->Args({256, 1, 1})->Iterations(6)->Unit(benchmark::kSecond)->UseRealTime();
 
 // What recording adds to the audio callback: one 256-frame buffer (5.33 ms at
 // 48 kHz) rendered with no recording (0), recording the mix into a 16-bit

@@ -10,7 +10,7 @@ packages=(
   hydrogen-data
   libgtest-dev libgmock-dev libbenchmark-dev
   pulseaudio pulseaudio-utils
-  librtmidi-dev jackd2
+  librtmidi-dev jackd2 libjack-jackd2-dev
   xvfb xdotool
   desktop-file-utils xdg-utils shared-mime-info libfile-mimeinfo-perl
   zip unzip python3

@@ -148,7 +148,9 @@ TFrmCenter::TFrmCenter(AppContext& ctx, QWidget* parent)
     FormCreate();
     qApp->installEventFilter(this);
     // MIDI notes take the key-down road, so they light, count and record like keys.
-    ctx.midi.KeyDown = [this](std::uint16_t key, float factor, float velocity) { FormKeyDown(key, factor, velocity); };
+    ctx.midi.KeyDown = [this](std::uint16_t key, float factor, float velocity, std::int64_t moment) {
+        FormKeyDown(key, factor, velocity, moment);
+    };
     ctx.midi.OpenConfigured();
     m_setTecla = new TFrmSetTecla(ctx, this);
     m_listaTeclas = new TFrmListaTeclas(ctx, *m_setTecla, this);
@@ -231,15 +233,23 @@ bool TFrmCenter::eventFilter(QObject* watched, QEvent* event) {
         auto* w = static_cast<QWidget*>(watched);
         QWidget* focus = QApplication::focusWidget();
         const bool first = focus ? w == focus : w == this;
-        if (first && w->window() == this) FormKeyDown(VirtualKeyOf(*static_cast<QKeyEvent*>(event)));
+        if (first && w->window() == this) {
+            // The window system stamps each key event (ms on its clock): the
+            // play keeps the same delay after the press however long the
+            // event took to get here. Synthesised events carry no stamp.
+            const auto* key = static_cast<QKeyEvent*>(event);
+            const std::int64_t moment =
+                key->timestamp() ? m_keyClock.Moment(static_cast<std::int64_t>(key->timestamp()) * 1'000'000, SteadyNowNs()) : 0;
+            FormKeyDown(VirtualKeyOf(*key), 1.0f, -1.0f, moment);
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }
 
-void TFrmCenter::FormKeyDown(std::uint16_t key, float volumeFactor, float velocity) {
+void TFrmCenter::FormKeyDown(std::uint16_t key, float volumeFactor, float velocity, std::int64_t momentNs) {
     if (key == 0) return;
     m_ctx.sequence.RecordKey(key);
-    m_ctx.core.PlayKey(key, volumeFactor, velocity);
+    m_ctx.core.PlayKey(key, volumeFactor, velocity, momentNs);
 }
 
 void TFrmCenter::GravarSom1Click() { m_sound->GravarSom1Click(); }
@@ -328,7 +338,7 @@ void TFrmCenter::TimerStatusTimer() {
     if (core.SoundSystem == rb::System{}) return;
     core.LastResult = rb::System_Update(core.SoundSystem);
     if (core.LastResult == rb::ERR_OUTPUT_LOST || core.LastResult == rb::ERR_OUTPUT_RATE ||
-        core.LastResult == rb::ERR_RECORD) {
+        core.LastResult == rb::ERR_RECORD || core.LastResult == rb::ERR_OUTPUT_UNDERRUN) {
         // The engine reports these once and carries on (it reopens a lost
         // device by itself): tell the user and keep the display running.
         core.CheckResult(core.LastResult);
@@ -368,7 +378,15 @@ void TFrmCenter::TimerStatusTimer() {
         PaintCanaisPaint();
         m_scrollTag = 0;
     }
-    if (m_ctx.settings.ShowStatus) {
+    if (!core.StatusNotice.isEmpty()) {
+        // Five seconds in place of the figures, then the figures again.
+        m_ui->PanelStatus1->setText(core.StatusNotice);
+        m_noticeTicks = 50;
+        m_statusTag = 1;
+        core.StatusNotice.clear();
+    } else if (m_noticeTicks > 0) {
+        --m_noticeTicks;
+    } else if (m_ctx.settings.ShowStatus) {
         ChannelsPlaying = 0;
         core.LastResult = rb::System_GetChannelsPlaying(core.SoundSystem, &ChannelsPlaying);
         if (core.LastResult != rb::OK)

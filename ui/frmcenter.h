@@ -3,6 +3,7 @@
 #pragma once
 
 #include "appcontext.h"
+#include "kit/eventclock.h"
 
 #include <QMainWindow>
 #include <QTimer>
@@ -43,8 +44,11 @@ public:
     QString BannerLink;
 
     // Every key-down of the window arrives here, already translated; so do
-    // MIDI notes, with their velocity as a volume factor.
-    void FormKeyDown(std::uint16_t key, float volumeFactor = 1.0f, float velocity = -1.0f);
+    // MIDI notes, with their velocity as a volume factor and as the velocity
+    // (0 to 1) that picks a layered key's layer (below 0: the package's key
+    // velocity). momentNs: when the event happened, on the steady clock (0:
+    // not known, the play starts at once).
+    void FormKeyDown(std::uint16_t key, float volumeFactor = 1.0f, float velocity = -1.0f, std::int64_t momentNs = 0);
 
     // The key definition and key list dialogs, which live as long as the window.
     TFrmSetTecla* SetTecla() const { return m_setTecla; }
@@ -103,6 +107,7 @@ private:
     bool m_closed = false;
     int m_scrollTag = 0;  // 1 while the LEDs are kept up to date
     int m_statusTag = 0;  // 1 while the status panel shows figures
+    int m_noticeTicks = 0;  // status ticks the engine's notice still stays
     TFrmSetTecla* m_setTecla = nullptr;
     TFrmListaTeclas* m_listaTeclas = nullptr;
     BannerDownload* m_banner = nullptr;
@@ -111,6 +116,7 @@ private:
     std::unique_ptr<TMetronomeCommands> m_metronome;
     std::unique_ptr<TSoundCommands> m_sound;
     bool m_closeAfterPlayer = false;  // a close waits for the sequence player to return
+    EventClock m_keyClock;  // key event timestamps (ms of the window system) on the steady clock
 };
 
 }  // namespace rimbal

@@ -18,7 +18,7 @@ void SoundCore::SeedLayers(std::uint64_t seed) {
     for (TAG_SOUND_DATA& r : KeySounds) r.layers.last = -1;
 }
 
-void SoundCore::PlayKey(std::uint16_t key, float volumeFactor, float velocity) {
+void SoundCore::PlayKey(std::uint16_t key, float volumeFactor, float velocity, std::int64_t momentNs) {
     const bool routeEffects = (settings_.SoundMode & rb::MODE_SOFTWARE) && settings_.UseEffects;
     const int count = ScanCount();
     for (int i = 0; i < count; ++i) {
@@ -46,6 +46,7 @@ void SoundCore::PlayKey(std::uint16_t key, float volumeFactor, float velocity) {
             CheckResult(rb::Channel_SetVolume(ch, r.volume * gain * volumeFactor));
             if (pan != 0.0f) CheckResult(rb::Channel_SetPan(ch, pan));
             if (routeEffects) CheckResult(rb::Channel_SetChannelGroup(ch, r.group));
+            if (momentNs != 0) CheckResult(rb::Channel_SetStartTime(ch, momentNs));
             CheckResult(rb::Channel_SetPaused(ch, false));
             ++PlayCount;
             return;

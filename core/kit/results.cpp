@@ -3,6 +3,7 @@
 #include "kit/soundcore.h"
 
 #include <random>
+#include <QLocale>
 
 namespace rimbal {
 
@@ -18,6 +19,16 @@ QString SoundCore::ErrorText(rb::Result r) {
 
 void SoundCore::CheckResult(rb::Result r) {
     LastResult = r;
+    if (r == rb::ERR_OUTPUT_UNDERRUN) {
+        // No error to answer: the engine mended it. The status panel says so.
+        unsigned frames = 0;
+        int rate = 0;
+        rb::System_GetOutputLatency(SoundSystem, &frames, nullptr);
+        rb::System_GetSoftwareFormat(SoundSystem, &rate, nullptr);
+        StatusNotice = QStringLiteral("Som falhando: buffer agora de %1 ms")
+                           .arg(QLocale(QLocale::Portuguese, QLocale::Brazil).toString(rate > 0 ? 1000.0 * frames / rate : 0.0, 'f', 1));
+        return;
+    }
     if (r != rb::OK) prompt_.message(QStringLiteral("Erro"), ErrorText(r), Prompt::Icon::Error, Prompt::Ok);
 }
 

@@ -107,7 +107,10 @@ public:
     // volumeFactor scales the key's volume for this play only (a MIDI velocity).
     // velocity (0 to 1) picks a layered key's layer; below 0, the package's
     // key velocity, as a computer key plays.
-    void PlayKey(std::uint16_t key, float volumeFactor = 1.0f, float velocity = -1.0f);
+    // momentNs: when the key event happened, on the steady clock (SteadyNowNs);
+    // the play then sounds the engine's constant delay after it. 0 (no
+    // moment: previews, sequences, renders) starts it with the next buffer.
+    void PlayKey(std::uint16_t key, float volumeFactor = 1.0f, float velocity = -1.0f, std::int64_t momentNs = 0);
     // Round robin starts afresh from seed, every key as if never played:
     // a render plays the same layers every time.
     void SeedLayers(std::uint64_t seed);
@@ -151,6 +154,9 @@ public:
     QString LayersFile() const { return PackageFolder() + LayerFile::kFileName; }
     TAG_SOUND_DATA PendingKey;
     std::uint32_t PlayCount = 0;
+    // What the engine mended by itself and the status panel tells once (a
+    // larger buffer after underruns); the panel empties it.
+    QString StatusNotice;
     // Called by CreateSounds after each line (lines done, all lines), so a
     // long load can report progress and keep the windows painted.
     std::function<void(int, int)> OnSoundCreated;

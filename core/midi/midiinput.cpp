@@ -62,8 +62,12 @@ QString withoutAddress(const QString& name) {
     return s.remove(address);
 }
 
-void onMessage(double, std::vector<unsigned char>* message, void* user) {
-    if (message && user) static_cast<MidiInput*>(user)->Receive(message->data(), message->size());
+void onMessage(double delta, std::vector<unsigned char>* message, void* user) {
+    if (message && user) static_cast<MidiInput*>(user)->ReceiveDelta(delta, message->data(), message->size());
+}
+
+void onJackEvent(void* user, const unsigned char* bytes, std::size_t size, std::int64_t momentNs) {
+    static_cast<MidiInput*>(user)->Receive(bytes, size, momentNs);
 }
 
 }  // namespace
@@ -113,6 +117,18 @@ bool MidiInput::Open(const QString& name, QString* error) {
     }
     if (index < 0) index = loose;
     if (index < 0) return fail(missing);
+    if (api->api == RtMidi::UNIX_JACK) {
+        // RtMidi lists JACK's ports; our own client reads them, frame by frame.
+        const std::string source = in->getPortName(static_cast<unsigned>(index));
+        in.reset();
+        if (!jack_.Open(kClientName, kPortName, source, &onJackEvent, this, message)) {
+            return fail(QStringLiteral("Não foi possível abrir a entrada MIDI %1: %2").arg(name, QString::fromStdString(message)));
+        }
+        port_ = name;
+        return true;
+    }
+    deltaSum_ = 0;
+    deltaClock_.Reset();
     // Sysex, clock and active sensing are of no use to a drum kit.
     in->ignoreTypes(true, true, true);
     in->setCallback(onMessage, this);
@@ -130,6 +146,7 @@ bool MidiInput::Open(const QString& name, QString* error) {
 void MidiInput::Close() {
     // Ends the port's thread: no message arrives after this.
     in_.reset();
+    jack_.Close();
     port_.clear();
 }
 
@@ -140,7 +157,15 @@ void MidiInput::OpenConfigured() {
     if (!Open(name, &error)) core_.ErrorLog.append(error);
 }
 
-void MidiInput::Receive(const unsigned char* bytes, std::size_t size) {
+void MidiInput::ReceiveDelta(double deltaSeconds, const unsigned char* bytes, std::size_t size) {
+    // The first message has no time of its own; a negative or absurd one
+    // (more than a day) is no time either.
+    if (deltaSeconds > 0 && deltaSeconds < 86400) deltaSum_ += deltaSeconds;
+    const auto stamp = static_cast<std::int64_t>(deltaSum_ * 1e9);
+    Receive(bytes, size, deltaClock_.Moment(stamp, nowNs()));
+}
+
+void MidiInput::Receive(const unsigned char* bytes, std::size_t size, std::int64_t momentNs) {
     if (!bytes || size < 3) return;
     const unsigned status = bytes[0] & 0xF0u;
     std::uint8_t on = 0;
@@ -151,7 +176,7 @@ void MidiInput::Receive(const unsigned char* bytes, std::size_t size) {
         dropped_.fetch_add(1, std::memory_order_relaxed);
         return;
     }
-    queue_[head & (kQueueSize - 1)] = Event{nowNs(), on, static_cast<std::uint8_t>(bytes[1] & 0x7F),
+    queue_[head & (kQueueSize - 1)] = Event{nowNs(), momentNs, on, static_cast<std::uint8_t>(bytes[1] & 0x7F),
                                             static_cast<std::uint8_t>(bytes[2] & 0x7F)};
     head_.store(head + 1, std::memory_order_release);
     // One wake-up for a burst: the drain takes everything queued by then.
@@ -175,8 +200,8 @@ void MidiInput::Drain() {
         }
         const float factor = VelocityFactor(e.velocity);
         const float velocity = static_cast<float>(e.velocity) / 127.0f;
-        if (KeyDown) KeyDown(key, factor, velocity);
-        else core_.PlayKey(key, factor, velocity);
+        if (KeyDown) KeyDown(key, factor, velocity, e.momentNs);
+        else core_.PlayKey(key, factor, velocity, e.momentNs);
         LastPlayDelay = std::chrono::nanoseconds(nowNs() - e.arrivedNs);
     }
 }

@@ -4,6 +4,9 @@
 // the engine's real-time path never sees MIDI.
 #pragma once
 
+#include "kit/eventclock.h"
+#include "midi/jackmidi.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -40,16 +43,19 @@ public:
     void OpenConfigured();
 
     // Any thread, one at a time (the port's thread, or a test standing in for
-    // it): one complete MIDI message. Never blocks; when the queue is full the
-    // message is dropped and counted.
-    void Receive(const unsigned char* bytes, std::size_t size);
+    // it): one complete MIDI message, and when it happened on the steady
+    // clock (0: not known). Never blocks; when the queue is full the message
+    // is dropped and counted.
+    void Receive(const unsigned char* bytes, std::size_t size, std::int64_t momentNs = 0);
+    // RtMidi's message with its time since the port's previous message.
+    void ReceiveDelta(double deltaSeconds, const unsigned char* bytes, std::size_t size);
     // GUI thread: plays what has arrived. The event loop runs it by itself.
     void Drain();
 
-    // What a note-on does with its key, velocity factor and velocity (0 to 1,
-    // which picks a layered key's layer). The main window routes it like a
-    // key-down; without one the key is played directly.
-    std::function<void(std::uint16_t key, float volumeFactor, float velocity)> KeyDown;
+    // What a note-on does with its key, velocity factor, velocity (0 to 1,
+    // which picks a layered key's layer) and moment. The main window routes it
+    // like a key-down; without one the key is played directly.
+    std::function<void(std::uint16_t key, float volumeFactor, float velocity, std::int64_t momentNs)> KeyDown;
 
     // From the arrival of the latest note-on that played a key to the return
     // of its play.
@@ -59,6 +65,7 @@ public:
 private:
     struct Event {
         std::int64_t arrivedNs;
+        std::int64_t momentNs;
         std::uint8_t on;
         std::uint8_t note;
         std::uint8_t velocity;
@@ -69,7 +76,11 @@ private:
     void stopLoop(std::uint16_t key);
 
     SoundCore& core_;
-    std::unique_ptr<RtMidiIn> in_;
+    std::unique_ptr<RtMidiIn> in_;  // ALSA ports
+    JackMidiIn jack_;               // JACK ports, with each event's own frame
+    // RtMidi's thread: its messages' times, summed, on their clock.
+    double deltaSum_ = 0;
+    EventClock deltaClock_;
     QString port_;
     std::array<Event, kQueueSize> queue_{};
     std::atomic<std::size_t> head_{0};  // written by the producer

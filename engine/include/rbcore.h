@@ -22,7 +22,7 @@
 namespace rb {
 
 // Version of this engine; the program refuses any other.
-inline constexpr std::uint32_t kVersion = 0x00020003;
+inline constexpr std::uint32_t kVersion = 0x00020004;
 
 enum class System : std::uint32_t {};
 enum class Sound : std::uint32_t {};
@@ -67,6 +67,10 @@ enum : Result {
     // A sound would take more than kMaxSoundBytes once decoded.
     ERR_TOO_LARGE = 93,
     ERR_INTERNAL = 94,
+    // The output kept running dry (five underruns within ten seconds): the
+    // engine reopened it with twice the buffer (System_GetOutputLatency tells
+    // the new one). Reported once by System_Update.
+    ERR_OUTPUT_UNDERRUN = 95,
 };
 
 // Largest sound the engine keeps in memory, as decoded samples at the mixer rate.
@@ -125,6 +129,9 @@ inline constexpr int INIT_NORMAL = 0;
 // where the system refuses. Off by default: on PulseAudio it tripled the idle
 // cost and brought no steady gain under load.
 inline constexpr int INIT_REALTIME = 0x100;
+// Init flag: keep the buffer asked for even when the device keeps running
+// dry (measurements); by default the engine doubles it (ERR_OUTPUT_UNDERRUN).
+inline constexpr int INIT_FIXED_BUFFER = 0x200;
 inline constexpr int DSP_RESAMPLER_LINEAR = 1;
 
 // The 92-byte extra information record of a user-created sound. Only the
@@ -174,6 +181,7 @@ struct OutputStats {
     std::uint64_t underflows;    // buffers the device reported as late
     std::uint32_t worstCallbackUs;
     std::uint32_t lost;          // 1 while the device is lost
+    std::uint64_t latePlays;     // timed plays whose moment was already past the play delay
 };
 
 // The metronome: clicks made and placed by the engine, each beat on its exact
@@ -208,6 +216,9 @@ RBCORE_API Result System_GetSoftwareFormat(System system, int* rate, int* format
 RBCORE_API Result System_SetDSPBufferSize(System system, unsigned frames);
 // Buffer the device granted and the latency it reports, in frames.
 RBCORE_API Result System_GetOutputLatency(System system, unsigned* bufferFrames, long* latencyFrames);
+// The constant delay, in frames, after which a timed play sounds (see
+// Channel_SetStartTime): about a buffer and a half of the output. After init.
+RBCORE_API Result System_GetPlayDelay(System system, unsigned* frames);
 RBCORE_API Result System_SetPluginPath(System system, const char* path);
 RBCORE_API Result System_GetNumPlugins(System system, int pluginType, int* count);
 RBCORE_API Result System_GetPluginInfo(System system, int pluginType, int index, char* name,
@@ -216,8 +227,10 @@ RBCORE_API Result System_Init(System system, int maxChannels, int flags, void* e
 RBCORE_API Result System_Close(System system);
 // Reclaims released objects and watches the device: returns ERR_OUTPUT_LOST
 // once when the device is lost (and keeps time and retries while it is),
-// ERR_OUTPUT_RATE once when the device's rate differs from the one asked, and
-// ERR_RECORD once when the recording device is lost.
+// ERR_OUTPUT_RATE once when the device's rate differs from the one asked,
+// ERR_RECORD once when the recording device is lost, and ERR_OUTPUT_UNDERRUN
+// once each time the buffer grew. After five seconds of silence a PulseAudio
+// stream rests (its thread stops writing silence) until the next request.
 RBCORE_API Result System_Update(System system);
 // reset clears the underflow count and the worst callback time.
 RBCORE_API Result System_GetOutputStats(System system, OutputStats* stats, bool reset);
@@ -262,8 +275,13 @@ RBCORE_API Result System_IsRecording(System system, bool* recording);
 // float) as the audio thread would; the caller acts as the audio thread and
 // may be one thread other than the control thread (not while Init or Close
 // run). A play started between two renders starts on the first frame of the
-// next render.
+// next render; so does a timed one, the render having no moment.
 RBCORE_API Result System_RenderNull(System system, float* out, unsigned frames);
+// As System_RenderNull at a moment (steady clock ns), which places timed
+// plays: exact, timeNs is the first frame's own moment (a test's clock);
+// otherwise it is when a thread pacing the renders in real time woke up, and
+// the engine smooths it as it does a device's.
+RBCORE_API Result System_RenderNullAt(System system, float* out, unsigned frames, std::int64_t timeNs, bool exact);
 // Null output only, control thread: feeds recorded input (in the record
 // sound's own format) as a recording device would.
 RBCORE_API Result System_FeedNullRecord(System system, const void* data, unsigned frames);
@@ -279,6 +297,14 @@ RBCORE_API Result Channel_SetPaused(Channel channel, bool paused);
 RBCORE_API Result Channel_GetPaused(Channel channel, bool* paused);
 RBCORE_API Result Channel_SetChannelGroup(Channel channel, ChannelGroup group);
 RBCORE_API Result Channel_Stop(Channel channel);
+// Times a play by the moment of the event that asked for it (a key press, a
+// MIDI note), on the steady clock (std::chrono::steady_clock) in ns: once
+// unpaused it sounds the play delay after that moment, on its exact frame of
+// the output, so every event keeps the same delay. A moment already past the
+// delay starts at once; plays are never dropped. 0 makes the play untimed
+// again (it starts with the next buffer). Set before unpausing; no effect
+// once the play is heard.
+RBCORE_API Result Channel_SetStartTime(Channel channel, std::int64_t eventNs);
 RBCORE_API Result Channel_IsPlaying(Channel channel, bool* playing);
 RBCORE_API Result Channel_GetPosition(Channel channel, std::uint32_t* position, int timeUnit);
 

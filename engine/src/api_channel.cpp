@@ -200,6 +200,16 @@ Result Channel_SetChannelGroup(Channel channel, ChannelGroup group) {
     });
 }
 
+Result Channel_SetStartTime(Channel channel, std::int64_t eventNs) {
+    return withChannel(channel, [&](ChannelRef& ref) -> Result {
+        if (eventNs < 0) return ERR_INVALID_PARAM;
+        Command c{};
+        c.kind = Command::SetStart;
+        c.at = eventNs;
+        return post(ref, c);
+    });
+}
+
 // A stop never waits in the queue: the audio side reads the slot's stop
 // request on its next render, so a full queue cannot lose it.
 Result Channel_Stop(Channel channel) {

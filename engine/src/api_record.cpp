@@ -44,6 +44,7 @@ Result System_RecordStart(System system, Sound sound, bool loop) {
                 s->defaultFrequency = static_cast<float>(sys.ctl.mixRate);
             }
             sys.shared.mixRecord.store(target.get(), std::memory_order_release);
+            sys.wake();  // a take of the mix runs on the output's clock
         } else if (sys.ctl.outputType != OUTPUTTYPE_NULL) {
             DeviceEntry entry;
             if (sys.findDevice(true, entry) != OK) return ERR_RECORD;

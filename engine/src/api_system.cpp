@@ -241,6 +241,7 @@ Result System_GetOutputStats(System system, OutputStats* stats, bool reset) {
         stats->underflows = sh.underflows.load(std::memory_order_acquire);
         stats->worstCallbackUs = sh.worstUs.load(std::memory_order_acquire);
         stats->lost = sys.ctl.lost ? 1 : 0;
+        stats->latePlays = sh.latePlays.load(std::memory_order_relaxed);
         if (reset) {
             sh.underflows.store(0, std::memory_order_relaxed);
             sh.worstUs.store(0, std::memory_order_relaxed);
@@ -287,6 +288,7 @@ Result System_SetMetronome(System system, const rb::Metronome* metronome) {
             return ERR_INVALID_PARAM;
         const MetronomeSettings m{metronome->on, metronome->bpm, metronome->beatsPerBar, metronome->volume};
         sys.shared.metronome.store(m.pack(), std::memory_order_relaxed);
+        if (m.on && sys.ctl.initialized) sys.wake();  // a resting stream clicks at once
         return OK;
     });
 }
@@ -303,12 +305,32 @@ Result System_GetMetronome(System system, rb::Metronome* metronome) {
 
 // The null output's renderer may be another thread than the control
 // thread: it touches only the output and the mixer.
-Result System_RenderNull(System system, float* out, unsigned frames) {
+namespace {
+Result renderNull(System system, float* out, unsigned frames, std::int64_t timeNs, bool exact) {
     return withSystem(system, [&](SystemImpl& sys) -> Result {
         if (!out) return ERR_INVALID_PARAM;
         if (sys.ctl.outputType != OUTPUTTYPE_NULL) return ERR_UNSUPPORTED;
         if (!sys.ctl.initialized || !sys.output) return ERR_UNINITIALIZED;
-        return sys.output->render(out, frames);
+        return sys.output->render(out, frames, timeNs, exact);
+    });
+}
+}  // namespace
+
+Result System_RenderNull(System system, float* out, unsigned frames) {
+    return renderNull(system, out, frames, 0, false);
+}
+
+Result System_RenderNullAt(System system, float* out, unsigned frames, std::int64_t timeNs, bool exact) {
+    if (timeNs <= 0) return ERR_INVALID_PARAM;
+    return renderNull(system, out, frames, timeNs, exact);
+}
+
+Result System_GetPlayDelay(System system, unsigned* frames) {
+    return withSystem(system, [&](SystemImpl& sys) -> Result {
+        if (!frames) return ERR_INVALID_PARAM;
+        if (!sys.ctl.initialized) return ERR_UNINITIALIZED;
+        *frames = sys.ctl.playDelayFrames;
+        return OK;
     });
 }
 

@@ -153,6 +153,7 @@ public:
         closeStream(*rt_);
         tlsErrorFlag = saved;
         rt_.reset();
+        paused_ = false;
     }
 
     // A stream is lost when its error callback fired, when no callback came
@@ -160,6 +161,7 @@ public:
     // far faster than real time (a backend calling us in a loop).
     bool healthy(Clock::time_point now) noexcept override {
         if (!rt_ || shared_.deviceError.load(std::memory_order_acquire)) return false;
+        if (paused_) return true;
         const std::uint64_t calls = shared_.callbacks.load(std::memory_order_acquire);
         if (calls != lastCallbacks_) {
             lastCallbacks_ = calls;
@@ -180,6 +182,31 @@ public:
 
     RtAudio* rtaudio() noexcept override { return rt_.get(); }
 
+    // PulseAudio only: writing silence is most of an idle program's cost
+    // there, and a stopped stream starts again within a buffer or two.
+    bool pause() noexcept override {
+        if (type_ != OUTPUTTYPE_PULSEAUDIO || !rt_ || paused_) return false;
+        try {
+            rt_->abortStream();
+        } catch (...) {
+        }
+        paused_ = true;
+        return true;
+    }
+    void resume() noexcept override {
+        if (!paused_ || !rt_) return;
+        paused_ = false;
+        shared_.clockBroken.store(true, std::memory_order_release);
+        lastCallbacks_ = shared_.callbacks.load(std::memory_order_acquire);
+        windowFrames_ = shared_.frames.load(std::memory_order_acquire);
+        lastProgress_ = windowStart_ = Clock::now();
+        try {
+            rt_->startStream();
+        } catch (...) {
+        }
+        // One that does not start again shows as lost at the next watch.
+    }
+
 private:
     bool fail() noexcept {
         shared_.deviceError.store(true, std::memory_order_release);  // the callback stops the stream
@@ -199,12 +226,13 @@ private:
         }
         DenormalGuard denormals;
         RenderTimer timer(self->shared_, frames);
+        const std::int64_t now = nowNs();
         if (status & RTAUDIO_OUTPUT_UNDERFLOW) self->shared_.underflows.fetch_add(1, std::memory_order_relaxed);
         const auto cap = static_cast<unsigned>(self->scratch_.size() / 2);
         unsigned done = 0;
         while (done < frames) {
             const unsigned n = std::min(frames - done, cap);
-            self->mixer_.render(self->scratch_.data(), n);
+            self->mixer_.render(self->scratch_.data(), n, now + static_cast<std::int64_t>(done * 1e9 / self->rate_));
             fromFloat(self->scratch_.data(), dst + static_cast<std::size_t>(done) * 2 * bps,
                       static_cast<std::size_t>(n) * 2, self->format_);
             done += n;
@@ -219,6 +247,7 @@ private:
     int format_ = SOUND_FORMAT_PCM16;
     int rate_ = kDefaultRate;
     std::vector<float> scratch_;
+    bool paused_ = false;  // control thread
     // Control thread: the health watch.
     std::uint64_t lastCallbacks_ = 0, windowFrames_ = 0;
     Clock::time_point lastProgress_{}, windowStart_{};
@@ -235,10 +264,10 @@ public:
     }
     Result start() override { return OK; }
     void close() noexcept override {}
-    Result render(float* out, unsigned frames) noexcept override {
+    Result render(float* out, unsigned frames, std::int64_t timeNs, bool exact) noexcept override {
         DenormalGuard denormals;
         RenderTimer timer(shared_, frames);
-        mixer_.render(out, frames);
+        mixer_.render(out, frames, timeNs, exact);
         return OK;
     }
 

@@ -33,6 +33,8 @@ const char* ErrorString(Result result) {
         return "O dispositivo de saída não aceitou a qualidade escolhida; o som é mixado na taxa do dispositivo.";
     case ERR_TOO_LARGE: return "O som é grande demais: decodificado, passaria de 1 GiB.";
     case ERR_INTERNAL: return "Erro interno da engine.";
+    case ERR_OUTPUT_UNDERRUN:
+        return "A saída de áudio não acompanhou e falhou; o buffer foi aumentado para que o som não falhe mais.";
     default: return "Erro desconhecido da engine.";
     }
 }

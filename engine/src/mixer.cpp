@@ -290,10 +290,55 @@ void Limiter::processBlock(float* s, int frames) noexcept {
     glide(s, kRamp.data(), frames, kStep, starts.data(), slopes.data());
 }
 
+// ---- the frame clock ----
+
+void FrameClock::observe(std::uint64_t first, unsigned frames, std::int64_t timeNs, bool exact) noexcept {
+    const auto t = static_cast<double>(timeNs);
+    const double offset = t - static_cast<double>(first) * nsPerFrame;
+    // A second of frames: long enough to see the earliest a device asks,
+    // short enough to follow a device that slipped after a dropout.
+    const auto window = static_cast<std::uint64_t>(1e9 / nsPerFrame);
+    // A new start: the null output's given moment, the first render, or one
+    // that does not follow the last (a restart, renders without a moment).
+    const bool restart = exact || !valid || first != nextFrame;
+    if (restart) {
+        // A stream that starts (or starts again after resting) is filled
+        // in bursts while the server settles: three seconds before its
+        // lateness says anything about underruns.
+        size_ = 0;
+        settledAt = first + 3 * window;
+    }
+    // Renders that follow the previous one at once fill a buffer that has
+    // room (a stream starting, or catching up after a stall): they show no
+    // more than how fast the mixer is, not where the device is.
+    const bool rushed = !restart && t - lastTime_ < 0.5 * frames * nsPerFrame;
+    lastTime_ = t;
+    if (!rushed) {
+        const auto back = [&] { return (head_ + size_ - 1) % kRing; };
+        while (size_ > 0 && ring_[back()].offset >= offset) --size_;
+        if (size_ == kRing) {
+            head_ = (head_ + 1) % kRing;
+            --size_;
+        }
+        ring_[(head_ + size_) % kRing] = Entry{first, offset};
+        ++size_;
+    }
+    while (size_ > 1 && ring_[head_].frame + window < first) {
+        head_ = (head_ + 1) % kRing;
+        --size_;
+    }
+    valid = true;
+    frame = first;
+    at = static_cast<double>(first) * nsPerFrame + ring_[head_].offset;
+    nextFrame = first + frames;
+}
+
 // ---- control thread ----
 
 void Mixer::configure(int rate) {
     rate_ = rate;
+    clock_.nsPerFrame = 1e9 / rate;
+    clock_.valid = false;
     rampFrames_ = std::max(8, rate / 1000);
     limiter_.configure(rate);
     takeLimiter_ = limiter_;
@@ -386,7 +431,18 @@ void Mixer::apply(const Command& c) noexcept {
         }
         break;
     case Command::SetPaused:
-        if (Voice* v = current()) v->paused = c.flag != 0;
+        if (Voice* v = current()) {
+            const bool was = v->paused;
+            v->paused = c.flag != 0;
+            if (was && !v->paused && v->startAt != 0 && !v->heard) schedule(*v);
+        }
+        break;
+    case Command::SetStart:
+        if (Voice* v = current(); v && !v->heard) {
+            v->startAt = c.at;
+            v->startFrame = 0;
+            if (!v->paused && v->startAt != 0) schedule(*v);
+        }
         break;
     case Command::SetPan:
         if (Voice* v = current()) panGains(c.value, v->panL, v->panR);
@@ -420,6 +476,21 @@ void Mixer::retail(Chain& chain) noexcept {
     int tail = 0;
     for (int i = 0; i < chain.count; ++i) tail += chain.units[static_cast<std::size_t>(i)]->tailFrames();
     chain.tail = tail;
+}
+
+// A timed play sounds the play delay after its moment, on the frame the
+// clock puts there; one whose frame has passed (or with no clock to tell)
+// begins at once, and none waits more than a second past the delay.
+void Mixer::schedule(Voice& v) noexcept {
+    v.startFrame = frame_;
+    if (!clock_.valid) return;
+    const double due = std::floor(clock_.frameAt(static_cast<double>(v.startAt)) + delayFrames_ + 0.5);
+    if (due < static_cast<double>(frame_)) {
+        shared_.latePlays.fetch_add(1, std::memory_order_relaxed);
+        return;
+    }
+    const double latest = static_cast<double>(frame_) + delayFrames_ + rate_;
+    v.startFrame = static_cast<std::uint64_t>(std::min(due, latest));
 }
 
 // Stops, group releases and unit releases: the requests that never wait in
@@ -538,19 +609,29 @@ void Mixer::renderBlock(float* out, int frames) noexcept {
     std::fill(mix, mix + samples, 0.0f);
     std::array<bool, kMaxGroups> fed{};
     bool masterFed = false;
+    busy_ = false;
     auto finish = [this](Voice& v, bool fade, int slot) {
         if (fade) v.active = false;
         else endVoice(slot);
+    };
+    // Frames of this block before a timed play begins; -1 when it begins
+    // in a later block.
+    const auto waiting = [&](const Voice& v) -> int {
+        if (v.startFrame <= frame_) return 0;
+        const std::uint64_t wait = v.startFrame - frame_;
+        return wait < static_cast<std::uint64_t>(frames) ? static_cast<int>(wait) : -1;
     };
     for (int slot = 0; slot < kMaxChannels; ++slot) {
         for (bool fade : {false, true}) {
             Voice& v = (fade ? fades_ : voices_)[static_cast<std::size_t>(slot)];
             if (!v.active || v.paused) continue;
+            const int skip = waiting(v);
+            if (skip < 0) continue;
             if (v.group >= 0 && groups_[static_cast<std::size_t>(v.group)].count > 0) {
                 fed[static_cast<std::size_t>(v.group)] = true;
                 continue;
             }
-            if (!mixVoice(v, mix, frames)) finish(v, fade, slot);
+            if (!mixVoice(v, mix + 2 * skip, frames - skip)) finish(v, fade, slot);
             masterFed = true;
         }
     }
@@ -573,12 +654,15 @@ void Mixer::renderBlock(float* out, int frames) noexcept {
                 for (bool fade : {false, true}) {
                     Voice& v = (fade ? fades_ : voices_)[static_cast<std::size_t>(slot)];
                     if (!v.active || v.paused || v.group != static_cast<int>(g)) continue;
-                    if (!mixVoice(v, gbuf, frames)) finish(v, fade, slot);
+                    const int skip = waiting(v);
+                    if (skip < 0) continue;
+                    if (!mixVoice(v, gbuf + 2 * skip, frames - skip)) finish(v, fade, slot);
                 }
         }
         runChain(chain, gbuf, frames);
         addBuffer(mix, gbuf, samples);
         masterFed = true;
+        busy_ = true;
     }
     if (master_.count > 0) {
         bool run = true;
@@ -586,7 +670,9 @@ void Mixer::renderBlock(float* out, int frames) noexcept {
         else if (master_.silent < master_.tail) master_.silent += frames;
         else run = false;
         if (run) runChain(master_, mix, frames);
+        busy_ |= run;
     }
+    busy_ = busy_ || masterFed;
     if (out) std::memcpy(out, mix, sizeof(float) * static_cast<std::size_t>(samples));
 }
 
@@ -598,7 +684,17 @@ std::uint64_t Mixer::doneEpoch(std::uint64_t epoch) const noexcept {
     return epoch;
 }
 
-void Mixer::render(float* out, unsigned frames) noexcept {
+void Mixer::render(float* out, unsigned frames, std::int64_t timeNs, bool exact) noexcept {
+    if (shared_.clockBroken.exchange(false, std::memory_order_acq_rel)) clock_.valid = false;
+    if (timeNs == 0) clock_.valid = false;
+    else if (frames > 0) clock_.observe(frame_, frames, timeNs, exact);
+    // A device that reports no underruns of its own (RtAudio's PulseAudio
+    // never does): a render that comes longer after the previous one than
+    // the stream holds found it empty.
+    if (underrunFrames_ > 0 && timeNs != 0 && !exact && clock_.valid && frame_ >= clock_.settledAt && lastRenderNs_ != 0 &&
+        static_cast<double>(timeNs - lastRenderNs_) > underrunFrames_ * clock_.nsPerFrame)
+        shared_.underflows.fetch_add(1, std::memory_order_relaxed);
+    lastRenderNs_ = exact ? 0 : timeNs;
     const std::uint64_t epoch = port_.beginRender();
     port_.drain([this](const Command& c) { apply(c); });
     takeRequests(epoch);
@@ -635,10 +731,19 @@ void Mixer::render(float* out, unsigned frames) noexcept {
             if (limiterOn_) limiter_.process(block, n);
         }
         done += static_cast<unsigned>(n);
+        frame_ += static_cast<std::uint64_t>(n);
     }
+    // A recording of the mix and the metronome keep the stream going.
+    bool busy = busy_ || record != nullptr || clicking;
     for (std::size_t i = 0; i < voices_.size(); ++i)
-        if (voices_[i].active)
+        if (voices_[i].active) {
             shared_.channels[i].pos.store(static_cast<std::uint32_t>(voices_[i].pos), std::memory_order_relaxed);
+            busy |= !voices_[i].paused;
+        }
+    if (frames > 0) {
+        const std::uint64_t quiet = shared_.quietFrames.load(std::memory_order_relaxed);
+        shared_.quietFrames.store(busy ? 0 : quiet + frames, std::memory_order_relaxed);
+    }
     port_.endRender(doneEpoch(epoch));
 }
 

@@ -64,6 +64,11 @@ struct Shared {
     std::atomic<std::uint64_t> frames{0};
     std::atomic<std::uint64_t> underflows{0};
     std::atomic<std::uint32_t> worstUs{0};
+    std::atomic<std::uint64_t> latePlays{0};  // timed plays that could not keep their delay
+    // Frames mixed since anything last sounded or rang (0 while something does).
+    std::atomic<std::uint64_t> quietFrames{0};
+    // Control -> audio: the output stood still; its frames no longer follow the clock.
+    std::atomic<bool> clockBroken{false};
     std::atomic<bool> deviceError{false};
     std::atomic<bool> inputError{false};
     std::atomic<bool> limiter{false};  // control -> audio: the master bus's safety limiter is on
@@ -88,6 +93,8 @@ struct Voice {
     // where the play mixes as if it had none.
     float panL = 1.0f, panR = 1.0f;
     bool centred() const noexcept { return panL == 1.0f && panR == 1.0f; }
+    std::int64_t startAt = 0;      // moment of a timed play's event (steady clock ns); 0 untimed
+    std::uint64_t startFrame = 0;  // output frame where the play begins; earlier ones begin at once
 };
 
 // The master bus's safety limiter. It sees each block of the mix whole
@@ -118,6 +125,38 @@ private:
     std::array<float, kStep + 1> decay_{};  // (1 - release)^k: what is left of the way back after k frames
 };
 
+// Where the output's frames lie in time. A device asks for a buffer once it
+// has room for it, never before, but often after (the thread woke late, the
+// server hands out room in bursts): the earliest moments of the latest second
+// of renders, on a line at the nominal rate, tell where each frame lies, so a
+// timed play lands on the same frame however late its render runs.
+struct FrameClock {
+    bool valid = false;
+    std::uint64_t frame = 0;   // first frame of the latest render
+    double at = 0;             // its moment on the line, ns
+    double nsPerFrame = 0;     // nominal, at the mixer rate
+    std::uint64_t nextFrame = 0;
+    std::uint64_t settledAt = 0;  // from this frame on the clock has seen a whole window
+
+    // A render of `frames` starting at output frame `first` began at timeNs;
+    // exact: timeNs is the frame's moment itself (the null output told).
+    void observe(std::uint64_t first, unsigned frames, std::int64_t timeNs, bool exact) noexcept;
+    // The output frame due at moment ns (may lie before `frame`).
+    double frameAt(double ns) const noexcept { return static_cast<double>(frame) + (ns - at) / nsPerFrame; }
+
+private:
+    // Moments of renders less their frames' place on the line, the smallest
+    // first: a minimum over a sliding window, in a fixed ring.
+    struct Entry {
+        std::uint64_t frame;
+        double offset;
+    };
+    static constexpr std::size_t kRing = 1024;
+    std::array<Entry, kRing> ring_{};
+    std::size_t head_ = 0, size_ = 0;
+    double lastTime_ = 0;
+};
+
 struct Chain {
     std::array<DspUnit*, kMaxUnitsPerChain> units{};
     int count = 0;
@@ -132,6 +171,11 @@ public:
 
     // ---- control thread, while no other thread drives the mixer ----
     void configure(int rate);
+    // The constant delay of timed plays after their moment, in frames.
+    void setPlayDelay(unsigned frames) noexcept { delayFrames_ = frames; }
+    // How long after the previous render a device's render may come before
+    // the device must have run dry (its whole buffer), in frames.
+    void setUnderrunAfter(unsigned frames) noexcept { underrunFrames_ = frames; }
     // Ends every voice and fade at once.
     void silence() noexcept;
     // Positions of the voices of a sound whose data was converted to the
@@ -141,8 +185,11 @@ public:
 
     // ---- audio side ----
     // Applies what the control thread asked, then mixes `frames` stereo
-    // frames into out (none: only the requests are applied).
-    void render(float* out, unsigned frames) noexcept;
+    // frames into out (none: only the requests are applied). timeNs is the
+    // render's moment on the steady clock (0: unknown, timed plays start at
+    // once); exact when it is the first frame's moment itself rather than a
+    // thread's wake-up.
+    void render(float* out, unsigned frames, std::int64_t timeNs = 0, bool exact = false) noexcept;
 
 private:
     void apply(const Command& c) noexcept;
@@ -151,6 +198,8 @@ private:
     void takeRequests(std::uint64_t epoch) noexcept;
     void stopVoice(int slot) noexcept;
     void endVoice(int slot) noexcept;
+    // Places a timed play that has just been let go on its frame.
+    void schedule(Voice& v) noexcept;
     void renderBlock(float* out, int frames) noexcept;
     bool mixVoice(Voice& v, float* dst, int frames) noexcept;
     void removeUnit(DspUnit* unit) noexcept;
@@ -161,6 +210,12 @@ private:
     CommandPort& port_;
     int rate_ = kDefaultRate;
     int rampFrames_ = 48;  // about 1 ms
+    std::uint64_t frame_ = 0;  // output frames mixed so far: the next one's number
+    bool busy_ = false;        // the latest block had something sounding or ringing
+    FrameClock clock_;
+    unsigned delayFrames_ = 384;
+    unsigned underrunFrames_ = 0;  // 0: not watched
+    std::int64_t lastRenderNs_ = 0;
     std::array<Voice, kMaxChannels> voices_{};
     std::array<Voice, kMaxChannels> fades_{};  // stopped or stolen plays gliding out
     std::array<Chain, kMaxGroups> groups_{};

@@ -17,6 +17,11 @@ namespace rb::detail {
 
 using Clock = std::chrono::steady_clock;
 
+// The engine's moments: steady clock nanoseconds.
+inline std::int64_t nowNs() noexcept {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+}
+
 struct DeviceEntry {
     std::string name;
     unsigned id = 0;  // RtAudio's device id
@@ -52,8 +57,13 @@ public:
     virtual void close() noexcept = 0;
     // Control thread: false once the output has stopped working.
     virtual bool healthy(Clock::time_point) noexcept { return true; }
-    // Null output: mixes on the caller's thread.
-    virtual Result render(float*, unsigned) noexcept { return ERR_UNSUPPORTED; }
+    // Control thread: stops asking for frames while nothing sounds (false:
+    // this output does not), and asks again. The thread that drives the mixer
+    // stays the output's.
+    virtual bool pause() noexcept { return false; }
+    virtual void resume() noexcept {}
+    // Null output: mixes on the caller's thread; timeNs as Mixer::render.
+    virtual Result render(float*, unsigned, std::int64_t, bool) noexcept { return ERR_UNSUPPORTED; }
     // The RtAudio holding the stream, if any.
     virtual RtAudio* rtaudio() noexcept { return nullptr; }
 };

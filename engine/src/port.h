@@ -22,12 +22,13 @@ struct SoundObj;
 class DspUnit;
 
 struct Command {
-    enum Kind : std::uint8_t { Start, SetVolume, SetPaused, SetGroup, Attach, Detach, SetPan } kind = Start;
+    enum Kind : std::uint8_t { Start, SetVolume, SetPaused, SetGroup, Attach, Detach, SetPan, SetStart } kind = Start;
     std::uint8_t flag = 0;     // Start: 1 paused, 2 loop; SetPaused: paused
     std::int16_t slot = 0;     // channel slot
     std::int32_t target = -1;  // group slot; -1 the master chain (Attach) or no group
     std::uint64_t gen = 0;     // play generation of the channel slot
     float value = 0;           // volume; SetPan: the position, -1 to 1
+    std::int64_t at = 0;       // SetStart: the moment of the play's event, steady clock ns (0: none)
     const SoundObj* sound = nullptr;
     DspUnit* unit = nullptr;
 };

@@ -9,6 +9,7 @@
 namespace rb::detail {
 
 Result SystemImpl::post(const Command& c) {
+    wake();
     if (!port.post(c)) {
         if (!ctl.mixerIsOurs) return ERR_BUSY;
         mixer.render(nullptr, 0);
@@ -20,6 +21,7 @@ Result SystemImpl::post(const Command& c) {
 }
 
 std::uint64_t SystemImpl::release() {
+    wake();  // the audio side must come past the epoch
     const std::uint64_t epoch = port.openEpoch();
     if (ctl.mixerIsOurs) mixer.render(nullptr, 0);
     return epoch;
@@ -92,12 +94,25 @@ Result SystemImpl::openOutput(Output& out, OutputGrant& grant) {
     if (r == OK) {
         ctl.grantedFrames = grant.bufferFrames;
         ctl.latencyFrames = grant.latencyFrames;
+        // A play is taken in by the render after its moment, about one
+        // buffer later; half a buffer more absorbs the device thread's and
+        // the caller's wobble.
+        const unsigned buffer = grant.bufferFrames ? grant.bufferFrames : ctl.bufferFrames;
+        ctl.playDelayFrames = buffer + buffer / 2;
+        mixer.setPlayDelay(ctl.playDelayFrames);
+        // The stream holds about two buffers for a device (and a few ms of
+        // its own): a render later than that found it empty.
+        mixer.setUnderrunAfter(ctl.outputType == OUTPUTTYPE_NULL ? 0 : 2 * buffer + static_cast<unsigned>(ctl.mixRate / 250));
     }
     return r;
 }
 
 Result SystemImpl::startOutput() {
     ctl.mixerIsOurs = false;
+    ctl.resting = false;
+    // Frames go on from where they were, time does not: a new stream's
+    // first render must not pass for a late one.
+    shared.clockBroken.store(true, std::memory_order_release);
     const Result r = output->start();
     if (r != OK) ctl.mixerIsOurs = true;
     return r;
@@ -150,6 +165,7 @@ Result SystemImpl::init(int flags) {
 
 void SystemImpl::close() {
     stopRecording();
+    ctl.resting = false;
     if (output) {
         output->close();
         output.reset();
@@ -177,6 +193,7 @@ void SystemImpl::stopRecording() {
 }
 
 void SystemImpl::becomeLost(Clock::time_point now) {
+    ctl.resting = false;
     output->close();
     ctl.mixerIsOurs = true;
     ctl.lost = true;
@@ -212,6 +229,54 @@ void SystemImpl::retry(Clock::time_point now) {
     if (grant.rate != ctl.mixRate) adoptRate(grant.rate, true);
     ctl.lost = false;
     if (startOutput() != OK) becomeLost(now);
+}
+
+// Five underruns within ten seconds: the device cannot keep up with this
+// buffer, so the stream is opened again with twice the buffer (up to 2048
+// frames) and System_Update says so once. A single one (a busy moment) is
+// no reason to give up latency.
+void SystemImpl::growOnUnderruns(Clock::time_point now) {
+    const std::uint64_t count = shared.underflows.load(std::memory_order_relaxed);
+    if (count < ctl.underflowsSeen) ctl.underflowsSeen = count;  // the statistics were reset
+    if (count == ctl.underflowsSeen) return;
+    if (ctl.underflowRun == 0 || now - ctl.underflowSince > std::chrono::seconds(10)) {
+        ctl.underflowRun = 0;
+        ctl.underflowSince = now;
+    }
+    ctl.underflowRun += count - ctl.underflowsSeen;
+    ctl.underflowsSeen = count;
+    if (ctl.underflowRun < 5 || ctl.grantedFrames >= 2048 || ctl.outputType == OUTPUTTYPE_NULL ||
+        (ctl.initFlags & INIT_FIXED_BUFFER))
+        return;
+    ctl.underflowRun = 0;
+    const unsigned previous = ctl.bufferFrames;
+    ctl.bufferFrames = std::min(2048u, std::max(ctl.grantedFrames, ctl.bufferFrames) * 2);
+    ctl.resting = false;
+    output->close();
+    ctl.mixerIsOurs = true;
+    OutputGrant grant;
+    if (openOutput(*output, grant) == OK) {
+        if (grant.rate != ctl.mixRate) adoptRate(grant.rate, true);
+        if (startOutput() == OK) {
+            ctl.notices |= kNoticeBuffer;
+            return;
+        }
+    }
+    ctl.bufferFrames = previous;
+    becomeLost(now);
+}
+
+// Five seconds of silence, with every request taken in: the device's thread
+// stops (PulseAudio's cost of writing silence is most of an idle program's);
+// the next request starts it again, its first frames written at once.
+void SystemImpl::rest() {
+    if (ctl.resting || ctl.mixerIsOurs || !output) return;
+    const auto quiet = shared.quietFrames.load(std::memory_order_relaxed);
+    if (quiet < 5 * static_cast<std::uint64_t>(ctl.mixRate)) return;
+    if (!port.applied(port.lastSeq()) || !port.passed(port.currentEpoch())) return;
+    if (shared.mixRecord.load(std::memory_order_acquire)) return;
+    if (MetronomeSettings::unpack(shared.metronome.load(std::memory_order_relaxed)).on) return;
+    ctl.resting = output->pause();
 }
 
 Result SystemImpl::changeDevice(int id) {
@@ -253,10 +318,13 @@ Result SystemImpl::update() {
     if (ctl.lost) {
         keepTime(now);
         retry(now);
+    } else {
+        growOnUnderruns(now);
+        rest();
     }
     port.collect();
     for (const auto& [notice, code] : {std::pair{kNoticeLost, ERR_OUTPUT_LOST}, std::pair{kNoticeRecordLost, ERR_RECORD},
-                                      std::pair{kNoticeRate, ERR_OUTPUT_RATE}})
+                                      std::pair{kNoticeRate, ERR_OUTPUT_RATE}, std::pair{kNoticeBuffer, ERR_OUTPUT_UNDERRUN}})
         if (ctl.notices & notice) {
             ctl.notices &= ~static_cast<unsigned>(notice);
             return code;

@@ -33,7 +33,7 @@ struct ChannelSlot {
 };
 
 // Once-only reports of System_Update.
-enum Notice : unsigned { kNoticeLost = 1, kNoticeRecordLost = 2, kNoticeRate = 4 };
+enum Notice : unsigned { kNoticeLost = 1, kNoticeRecordLost = 2, kNoticeRate = 4, kNoticeBuffer = 8 };
 
 struct ControlSide {
     // Chosen before init.
@@ -54,9 +54,16 @@ struct ControlSide {
     int mixRate = kDefaultRate;
     unsigned grantedFrames = 0;
     long latencyFrames = 0;
+    unsigned playDelayFrames = 0;  // of timed plays after their moment
     // No other thread drives the mixer (closed, or the device lost): the
     // control thread applies what it asks for itself.
     bool mixerIsOurs = true;
+    // The output stopped asking for frames after a while of silence.
+    bool resting = false;
+    // Underruns: the count seen by the last watch and when a run of them began.
+    std::uint64_t underflowsSeen = 0;
+    std::uint64_t underflowRun = 0;
+    Clock::time_point underflowSince{};
 
     std::array<ChannelSlot, kMaxChannels> slots{};
     std::uint64_t playCounter = 0;
@@ -92,6 +99,13 @@ struct SystemImpl {
     Result post(const Command& c);
     // Opens a release epoch once the atomic requests are set.
     std::uint64_t release();
+    // Has a resting output ask for frames again, before anything is asked of the mixer.
+    void wake() {
+        if (ctl.resting) {
+            ctl.resting = false;
+            output->resume();
+        }
+    }
     void retire(std::shared_ptr<void> obj, std::uint64_t epoch) { port.retire(std::move(obj), epoch); }
 
     Result init(int flags);
@@ -113,6 +127,10 @@ private:
     Result startOutput();
     void adoptRate(int rate, bool prepareUnits);
     void becomeLost(Clock::time_point now);
+    // Lets the output rest after some seconds of silence.
+    void rest();
+    // A device that keeps running dry gets a larger buffer.
+    void growOnUnderruns(Clock::time_point now);
     void keepTime(Clock::time_point now);
     void retry(Clock::time_point now);
 };

@@ -122,6 +122,77 @@ TEST(Device, PlayedSoundReachesTheNullSinkMonitor) {
     ASSERT_EQ(rb::System_Release(sys), rb::OK);
 }
 
+// After five seconds of silence the stream stops writing (an idle program's
+// cost); the next play starts it again and is heard.
+TEST(Device, ASilentStreamRestsAndTheNextPlayIsHeard) {
+    if (!pulseRequired()) GTEST_SKIP() << "no PulseAudio null sink set up by the test script";
+    rb::System sys{};
+    ASSERT_EQ(rb::System_Create(&sys), rb::OK);
+    ASSERT_EQ(rb::System_SetOutput(sys, rb::OUTPUTTYPE_PULSEAUDIO), rb::OK);
+    ASSERT_EQ(rb::System_SetDriver(sys, findDevice(sys, false, "Null")), rb::OK);
+    ASSERT_EQ(rb::System_SetRecordDriver(sys, findDevice(sys, true, "Monitor")), rb::OK);
+    ASSERT_EQ(rb::System_Init(sys, 64, 0, nullptr), rb::OK);
+    const auto callbacks = [&] {
+        rb::OutputStats st{};
+        rb::System_GetOutputStats(sys, &st, false);
+        return st.callbacks;
+    };
+    // Resting: the callbacks stand still between two looks 300 ms apart.
+    bool rested = false;
+    for (int i = 0; i < 40 && !rested; ++i) {
+        rb::System_Update(sys);
+        const auto before = callbacks();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        rested = callbacks() == before;
+    }
+    ASSERT_TRUE(rested) << "the stream kept writing silence";
+    const rb::Sound ring = userSound(sys, rb::SOUND_FORMAT_PCM16, 2, 48000, 48000 * 3);
+    ASSERT_EQ(rb::System_RecordStart(sys, ring, true), rb::OK);
+    TempDir dir;
+    writeSound(dir.path("tone.wav"), 0x010002, 48000, 1, sine(1000, 48000, 48000, 0.5f));
+    rb::Sound tone{};
+    ASSERT_EQ(rb::System_CreateSound(sys, dir.path("tone.wav").c_str(), 0x49, nullptr, &tone), rb::OK);
+    rb::Channel c{};
+    ASSERT_EQ(rb::System_PlaySound(sys, rb::CHANNEL_FREE, tone, false, &c), rb::OK);
+    std::uint64_t recorded = 0;
+    for (int i = 0; i < 100 && recorded < 48000 * 3 / 2; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        rb::System_GetRecordFrames(sys, &recorded);
+    }
+    ASSERT_EQ(rb::System_RecordStop(sys), rb::OK);
+    void *p1 = nullptr, *p2 = nullptr;
+    std::uint32_t n1 = 0, n2 = 0;
+    ASSERT_EQ(rb::Sound_Lock(ring, 0, static_cast<std::uint32_t>(std::min<std::uint64_t>(recorded, 48000 * 3)) * 4, &p1, &p2, &n1, &n2), rb::OK);
+    std::vector<float> heard;
+    for (std::uint32_t i = 0; p1 && i < n1 / 2; ++i) heard.push_back(static_cast<const std::int16_t*>(p1)[i] / 32768.0f);
+    double best = 0;
+    for (std::size_t f = 0; f + 4800 <= heard.size() / 2; f += 2400) best = std::max(best, toneLevel(heard, 0, 1000, 48000, f, 4800));
+    EXPECT_GT(best, 0.3) << "the play after the rest was not heard";
+
+    // The metronome wakes a resting stream, and keeps it going past five seconds.
+    rested = false;
+    for (int i = 0; i < 40 && !rested; ++i) {
+        rb::System_Update(sys);
+        const auto before = callbacks();
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        rested = callbacks() == before;
+    }
+    ASSERT_TRUE(rested);
+    const rb::Metronome clicks{true, 120, 4, 0.5f};
+    ASSERT_EQ(rb::System_SetMetronome(sys, &clicks), rb::OK);
+    const auto woken = callbacks();
+    for (int i = 0; i < 100 && callbacks() == woken; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_GT(callbacks(), woken) << "the clicks did not wake the stream";
+    for (int i = 0; i < 14; ++i) {
+        rb::System_Update(sys);
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    }
+    const auto later = callbacks();
+    for (int i = 0; i < 100 && callbacks() == later; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_GT(callbacks(), later) << "the stream rested while the metronome clicked";
+    ASSERT_EQ(rb::System_Release(sys), rb::OK);
+}
+
 TEST(Device, MissingApiOrDeviceFailsCleanly) {
     rb::System sys{};
     ASSERT_EQ(rb::System_Create(&sys), rb::OK);

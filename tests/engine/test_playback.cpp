@@ -251,3 +251,102 @@ TEST_F(Playback, CloseStopsEverythingAndInitStartsAfresh) {
 }
 
 }  // namespace
+
+// Timed plays on the null output, each render's first frame at a known
+// moment: a play sounds the play delay after its event's moment, on that
+// frame, in whatever render it falls; plays keep their order, and one whose
+// moment is past the delay starts at once.
+class TimedPlays : public NullEngine {
+protected:
+    static constexpr std::int64_t kT0 = 1'000'000'000'000;
+    static std::int64_t momentOf(double frame) { return kT0 + static_cast<std::int64_t>(frame * 1e9 / kRate); }
+    // Renders from frame `from` to `to` in buffers of `buffer` frames.
+    void renderAt(std::vector<float>& out, unsigned from, unsigned to, unsigned buffer) {
+        out.resize(2 * static_cast<std::size_t>(to));
+        for (unsigned f = from; f < to; f += buffer) {
+            ASSERT_EQ(rb::System_RenderNullAt(sys, out.data() + 2 * f, std::min(buffer, to - f), momentOf(f), true), rb::OK);
+        }
+    }
+    rb::Channel timedPlay(rb::Sound s, double eventFrame, rb::ChannelGroup group = {}) {
+        rb::Channel c{};
+        EXPECT_EQ(rb::System_PlaySound(sys, rb::CHANNEL_FREE, s, true, &c), rb::OK);
+        EXPECT_EQ(rb::Channel_SetVolume(c, 0.25f), rb::OK);
+        if (group != rb::ChannelGroup{}) {
+            EXPECT_EQ(rb::Channel_SetChannelGroup(c, group), rb::OK);
+        }
+        EXPECT_EQ(rb::Channel_SetStartTime(c, momentOf(eventFrame)), rb::OK);
+        EXPECT_EQ(rb::Channel_SetPaused(c, false), rb::OK);
+        return c;
+    }
+};
+
+TEST_F(TimedPlays, EachPlayLandsOnItsFrameInOrderAndALateOneStartsAtOnce) {
+    unsigned delay = 0;
+    ASSERT_EQ(rb::System_GetPlayDelay(sys, &delay), rb::OK);
+    EXPECT_EQ(delay, 384u) << "a buffer and a half of the default 256";
+    const rb::Sound s = loadSamples(std::vector<float>(48000, 1.0f));
+    rb::ChannelGroup group{};
+    rb::Dsp pass{};
+    ASSERT_EQ(rb::System_CreateChannelGroup(sys, "g", &group), rb::OK);
+    ASSERT_EQ(rb::System_CreateDSPByIndex(sys, 0, &pass), rb::OK);
+    ASSERT_EQ(rb::ChannelGroup_AddDSP(group, pass), rb::OK);
+    struct Case {
+        unsigned buffer;           // frames per render
+        std::vector<double> events;  // moments of the plays, as output frames, in calling order
+        std::vector<unsigned> onsets;
+        unsigned length = 2000;
+    };
+    // Events are taken in by the render after the one running at their
+    // moment, as from a device; -50000 lies a second in the past.
+    const Case cases[] = {
+        {256, {100.0}, {484}},
+        {256, {10.0, 10.2, 200.0}, {394, 394, 584}},  // a fraction of a frame rounds
+        {64, {100.0, 130.0}, {484, 514}},             // due six renders later
+        {1000, {900.0}, {1284}},                      // inside the second mixing block
+        {256, {-50000.0, 100.0}, {256, 484}},         // the late one first, at the render's start
+        {256, {1e7}, {256 + 384 + 48000}, 49000},     // a moment far ahead waits a second at most
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "buffer " << c.buffer << ", first event " << c.events[0]);
+        rb::System_Close(sys);
+        ASSERT_EQ(rb::System_Init(sys, 64, rb::INIT_NORMAL, nullptr), rb::OK);
+        rb::OutputStats before{};
+        ASSERT_EQ(rb::System_GetOutputStats(sys, &before, false), rb::OK);
+        std::vector<float> out;
+        renderAt(out, 0, c.buffer, c.buffer);
+        for (std::size_t i = 0; i < c.events.size(); ++i) timedPlay(s, c.events[i], i % 2 ? group : rb::ChannelGroup{});
+        renderAt(out, c.buffer, c.length, c.buffer);
+        // Each onset raises the level by a quarter.
+        std::vector<unsigned> onsets;
+        float level = 0;
+        for (unsigned f = 0; f < c.length; ++f)
+            while (out[2 * f] > level + 0.125f) {
+                onsets.push_back(f);
+                level += 0.25f;
+            }
+        EXPECT_EQ(onsets, c.onsets);
+        rb::OutputStats after{};
+        ASSERT_EQ(rb::System_GetOutputStats(sys, &after, false), rb::OK);
+        EXPECT_EQ(after.latePlays - before.latePlays, c.events[0] < 0 ? 1u : 0u);
+    }
+}
+
+// Untimed plays and a timed one whose render has no moment (the control
+// thread's own, or a clock just reset) start with the next buffer.
+TEST_F(TimedPlays, WithoutAMomentAPlayStartsWithTheNextBuffer) {
+    const rb::Sound s = loadSamples(std::vector<float>(4800, 1.0f));
+    rb::Channel c{};
+    ASSERT_EQ(rb::System_PlaySound(sys, rb::CHANNEL_FREE, s, true, &c), rb::OK);
+    ASSERT_EQ(rb::Channel_SetStartTime(c, momentOf(0)), rb::OK);
+    ASSERT_EQ(rb::Channel_SetStartTime(c, 0), rb::OK);
+    ASSERT_EQ(rb::Channel_SetPaused(c, false), rb::OK);
+    std::vector<float> out;
+    renderAt(out, 0, 64, 64);
+    EXPECT_FLOAT_EQ(out[0], 1.0f);
+    EXPECT_EQ(rb::Channel_SetStartTime(c, -1), rb::ERR_INVALID_PARAM);
+    rb::Channel timed{};
+    ASSERT_EQ(rb::System_PlaySound(sys, rb::CHANNEL_FREE, s, true, &timed), rb::OK);
+    ASSERT_EQ(rb::Channel_SetStartTime(timed, momentOf(64)), rb::OK);
+    ASSERT_EQ(rb::Channel_SetPaused(timed, false), rb::OK);
+    EXPECT_FLOAT_EQ(render(64)[0], 2.0f);
+}

@@ -5,6 +5,7 @@
 #include "frmcenter.h"
 #include "frmlistateclas.h"
 #include "frmsettecla.h"
+#include "kit/eventclock.h"
 #include "kit/soundinfo.h"
 #include "base/textfiles.h"
 #include "base/textroutines.h"
@@ -20,6 +21,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -128,6 +130,37 @@ TEST_F(Keys, AFullDefinitionIsStoredWrittenAndPlays) {
     EXPECT_TRUE(ctx->core.IsChannelPlaying(ctx->core.KeySounds[1].channels[0])) << "the new key plays from the main window";
     QTest::keyClick(main.get(), Qt::Key_Comma);
     EXPECT_FALSE(ctx->core.IsChannelPlaying(ctx->core.KeySounds[1].channels[0]));
+}
+
+// Key events carry the window system's timestamp (ms): two presses stamped
+// 10 ms apart sound 480 frames apart, though the second reached the window
+// 20 ms after the first.
+TEST_F(Keys, KeyPressesSoundTheirTimestampsApart) {
+    start(2);
+    const rb::System sys = ctx->core.SoundSystem;
+    const std::int64_t t0 = SteadyNowNs();
+    std::vector<float> out(2 * 256);
+    std::int64_t frame = 0;
+    const auto renderTo = [&](std::int64_t end) {
+        for (; frame < end; frame += 256) {
+            ASSERT_EQ(rb::System_RenderNullAt(sys, out.data(), 256, t0 + frame * 1'000'000'000 / 48000, true), rb::OK);
+        }
+    };
+    renderTo(256);
+    QWidget* focus = QApplication::focusWidget() ? QApplication::focusWidget() : main.get();
+    QKeyEvent a(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+    a.setTimestamp(5000);
+    QApplication::sendEvent(focus, &a);
+    QTest::qWait(20);
+    QKeyEvent s(QEvent::KeyPress, Qt::Key_S, Qt::NoModifier, QStringLiteral("s"));
+    s.setTimestamp(5010);
+    QApplication::sendEvent(focus, &s);
+    renderTo(256 * 60);
+    // Each play's position is the frames it has sounded so far.
+    std::uint32_t posA = 0, posS = 0;
+    ASSERT_EQ(rb::Channel_GetPosition(ctx->core.KeySounds[0].channels[0], &posA, rb::TIMEUNIT_PCM), rb::OK);
+    ASSERT_EQ(rb::Channel_GetPosition(ctx->core.KeySounds[1].channels[0], &posS, rb::TIMEUNIT_PCM), rb::OK);
+    EXPECT_EQ(posA - posS, 480u);
 }
 
 TEST_F(Keys, MissingOrEqualKeysAreRefusedAndKeysInUseAreMarked) {

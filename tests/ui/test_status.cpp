@@ -15,7 +15,16 @@
 
 namespace {
 std::atomic<bool> failChannelsPlaying{false};
+std::atomic<bool> grewBuffer{false};
 }  // namespace
+
+// The engine reports a grown buffer once, as after underruns on a device.
+rb::Result rb::System_Update(rb::System system) {
+    using Fn = rb::Result (*)(rb::System);
+    static const auto real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "_ZN2rb13System_UpdateENS_6SystemE"));
+    const rb::Result r = real(system);
+    return r == rb::OK && grewBuffer.exchange(false) ? rb::ERR_OUTPUT_UNDERRUN : r;
+}
 
 // The engine's own call, except when a test makes it fail: with a working
 // engine nothing else reaches the timer's second error path.
@@ -91,6 +100,17 @@ TEST_F(Status, EngineFailuresStopTheTimerWithTheirOwnMessages) {
     EXPECT_FALSE(main->TimerStatus.isActive());
     EXPECT_EQ(ctx->core.KeySounds[0].ledStates[0], 1);
     EXPECT_TRUE(panel->text().startsWith("Canais tocando: 00 Teclas por segundo: ")) << panel->text().toStdString();
+}
+
+// A buffer the engine had to grow is told in the status panel for five
+// seconds, once, with no box to answer; then the figures come back.
+TEST_F(Status, AGrownBufferIsToldOnceInThePanel) {
+    start();
+    grewBuffer = true;
+    QTRY_VERIFY_WITH_TIMEOUT(panel->text().startsWith("Som falhando: buffer agora de "), 3000);
+    EXPECT_TRUE(prompt.asked.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(panel->text().startsWith("Canais tocando: "), 15000);
+    EXPECT_TRUE(main->TimerStatus.isActive());
 }
 
 TEST_F(Status, LedsFollowTheSoundsAndSwitchedOffDisplaysStayDarkAndEmpty) {

@@ -15,6 +15,7 @@
 
 #include <cmath>
 #include <initializer_list>
+#include <thread>
 #include <vector>
 
 using namespace rimbal;
@@ -93,6 +94,43 @@ TEST_F(Midi, NotesPlayTheirKeysWithVelocity) {
     }
     EXPECT_TRUE(prompt.asked.isEmpty());
     EXPECT_GT(midi->LastPlayDelay.count(), 0);
+}
+
+// RtMidi stamps each message with the time since the previous one: the notes
+// keep those times in the output, however late the GUI thread takes them,
+// each the engine's play delay after its moment.
+TEST_F(Midi, NotesKeepTheirSpacingFromTheirStamps) {
+    makeKit();
+    unsigned delay = 0;
+    ASSERT_EQ(rb::System_GetPlayDelay(core->SoundSystem, &delay), rb::OK);
+    const std::int64_t t0 = SteadyNowNs();
+    constexpr unsigned kFrames = 256 * 40;
+    std::vector<float> out(2 * kFrames);
+    const auto renderFrom = [&](unsigned from, unsigned to) {
+        for (unsigned f = from; f < to; f += 256) {
+            ASSERT_EQ(rb::System_RenderNullAt(core->SoundSystem, out.data() + 2 * f, 256, t0 + f * 1'000'000'000LL / 48000, true), rb::OK);
+        }
+    };
+    renderFrom(0, 256);
+    const std::int64_t sent = SteadyNowNs();
+    const unsigned char kick[] = {0x99, 36, 127}, snare[] = {0x99, 38, 127};
+    midi->ReceiveDelta(0.0, kick, 3);
+    const std::int64_t received = SteadyNowNs();
+    // Stamped 1 ms (48 frames) after the kick, taken 2 ms after it.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    midi->ReceiveDelta(0.001, snare, 3);
+    QCoreApplication::processEvents();
+    renderFrom(256, kFrames);
+    unsigned kickAt = 0, snareAt = 0;
+    for (unsigned f = 0; f < kFrames && !snareAt; ++f) {
+        if (!kickAt && out[2 * f] > 0.2f) kickAt = f;
+        if (out[2 * f] > 0.6f) snareAt = f;
+    }
+    EXPECT_EQ(snareAt - kickAt, 48u);
+    // The first message's moment is its arrival.
+    const auto frameOf = [&](std::int64_t ns) { return static_cast<double>(ns - t0) * 48000 / 1e9 + delay; };
+    EXPECT_GE(kickAt, frameOf(sent) - 1);
+    EXPECT_LE(kickAt, frameOf(received) + 1);
 }
 
 TEST_F(Midi, NoteOffStopsOnlyLoopingKeys) {
