@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include <array>
+#include <cmath>
 #include <limits>
 
 namespace rimbal {
@@ -145,6 +146,8 @@ bool IsFloat(const QString& text) {
 bool ToVolume(const QString& text, float& value) {
     double v = 0;
     if (!parseDecimal(text, u',', v) && !parseDecimal(text, u'.', v)) return false;
+    // 1e39 is a double but no float: infinity times a layer's gain of 0 is NaN.
+    if (!std::isfinite(static_cast<float>(v))) return false;
     value = static_cast<float>(v);
     return true;
 }

@@ -337,6 +337,15 @@ bool SoundCore::buildLayers(int index, const QList<LayerLine>& lines, const QStr
     const auto report = [&](const QString& text) {
         if (reported++ < LayerFile::kMaxReported) ErrorLog.append(text);
     };
+    // An edit that moves a key onto another's may bring their lines past the
+    // bound the file's reader keeps.
+    if (lines.size() > kMaxLayers) {
+        report(QStringLiteral("%1: a tecla %2 tem mais de %3 camadas; ela toca só a amostra de Keys.txt.")
+                   .arg(LayerFile::kFileName)
+                   .arg(r.playKey)
+                   .arg(kMaxLayers));
+        return false;
+    }
     // Keys.txt names the layer a plain reader plays: a key whose sample is
     // none of its layers was given another sound since.
     if (!paths.contains(r.fileName, kFileNameCase)) {

@@ -2,6 +2,8 @@
 // allocation and no file access here; errors are the exception.
 #include "kit/soundcore.h"
 
+#include <cmath>
+
 namespace rimbal {
 
 bool SoundCore::IsChannelPlaying(rb::Channel channel) {
@@ -43,7 +45,9 @@ void SoundCore::PlayKey(std::uint16_t key, float volumeFactor, float velocity, s
             }
             // Started paused, so it never sounds with the wrong settings.
             CheckResult(rb::System_PlaySound(SoundSystem, rb::CHANNEL_FREE, sound, true, &ch));
-            CheckResult(rb::Channel_SetVolume(ch, r.volume * gain * volumeFactor));
+            // A huge volume times a silent layer is NaN, which the engine refuses.
+            const float volume = r.volume * gain * volumeFactor;
+            CheckResult(rb::Channel_SetVolume(ch, std::isnan(volume) ? 0.0f : volume));
             if (pan != 0.0f) CheckResult(rb::Channel_SetPan(ch, pan));
             if (routeEffects) CheckResult(rb::Channel_SetChannelGroup(ch, r.group));
             if (momentNs != 0) CheckResult(rb::Channel_SetStartTime(ch, momentNs));

@@ -128,6 +128,7 @@ Result System_PlaySound(System system, int channelId, Sound sound, bool paused, 
 
 Result Channel_SetVolume(Channel channel, float volume) {
     return withChannel(channel, [&](ChannelRef& ref) -> Result {
+        if (std::isnan(volume)) return ERR_INVALID_PARAM;  // a clamp lets it through into the whole mix
         volume = std::clamp(volume, 0.0f, 1.0f);
         Command c{};
         c.kind = Command::SetVolume;

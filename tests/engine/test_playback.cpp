@@ -62,6 +62,10 @@ TEST_F(Playback, PanIsConstantPowerAndTheCentreIsUntouched) {
     EXPECT_EQ(out[0], 0.5f);
     EXPECT_EQ(out[1], 0.25f);
     EXPECT_EQ(rb::Channel_SetPan(d, std::nanf("")), rb::ERR_INVALID_PARAM);
+    EXPECT_EQ(rb::Channel_SetVolume(d, std::nanf("")), rb::ERR_INVALID_PARAM);
+    float volume = 0;
+    ASSERT_EQ(rb::Channel_GetVolume(d, &volume), rb::OK);
+    EXPECT_EQ(volume, 1.0f) << "a refused volume leaves the play as it was";
 }
 
 TEST_F(Playback, PausedChannelIsHeldBackAndResumesWhereItStopped) {

@@ -98,6 +98,8 @@ TEST(Numbers, FloatsUseTheUsersSeparatorAndVolumesAcceptBoth) {
         EXPECT_FLOAT_EQ(v, 0.25f);
         EXPECT_FALSE(ToVolume("1,0,0", v));
         EXPECT_FALSE(ToVolume("", v));
+        EXPECT_FALSE(ToVolume("1e39", v)) << "past a float's range";
+        EXPECT_FALSE(ToVolume("-1e39", v));
     }
     EXPECT_EQ(FormatTwoDigits(3), "03");
     EXPECT_EQ(FormatTwoDigits(123), "123");

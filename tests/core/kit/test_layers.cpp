@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <QFile>
 
+#include <algorithm>
 #include <cmath>
 
 using namespace rimbal;
@@ -208,6 +209,44 @@ TEST_F(Layers, EditingAndDeletingKeysKeepTheFileInStep) {
     core->ReleaseSounds(false);
     core->CreateSounds(false);
     EXPECT_TRUE(log.shown.isEmpty()) << log.shown.value(0).lines.join('\n').toStdString();
+}
+
+// Editing F onto G puts both keys' lines together: past the bound, G plays
+// its Keys.txt sample, also when a key is removed and the table reloaded.
+TEST_F(Layers, KeysMovedTogetherPastTheBoundPlayOneSample) {
+    QStringList layers{"Velocidade*0.8"};
+    for (int i = 0; i < kMaxLayers; ++i) layers << "70*0*1*1*0*" + QString(i ? "soft.wav" : "hard.wav");
+    for (int i = 0; i < kMaxLayers; ++i) layers << "71*0*1*1*0*" + QString(i ? "soft.wav" : "r1.wav");
+    makeKit(layers);
+    // 64 keys fill the table; a 65th line of G comes in when one goes.
+    for (int i = 0; i < 62; ++i) core->KeyLines << QString::number(100 + i) + "*0*0*0*0*1,00*" + kFx + "soft.wav";
+    core->KeyLines << "71*0*0*0*0*1,00*" + kFx + "r1.wav";
+    ASSERT_TRUE(core->SaveKeyLines());
+    core->ReleaseSounds(false);
+    core->CreateSounds(false);
+    ASSERT_EQ(core->KeySounds[1].layers.count, kMaxLayers);
+    TAG_SOUND_DATA d = core->KeySounds[0];
+    d.playKey = 71;
+    ASSERT_TRUE(core->AddKeySound(d, true, 0));
+    core->RemoveKey(5);
+    const TAG_SOUND_DATA& moved = core->KeySounds[kMaxKeys - 1];
+    ASSERT_EQ(moved.playKey, 71);
+    EXPECT_EQ(moved.layers.count, 0);
+}
+
+// A key volume past a float's range with a silent layer never puts NaN into
+// the mix: the volume is refused and the other key sounds.
+TEST_F(Layers, AVolumePastAFloatWithASilentLayerLeavesTheMixAlone) {
+    makeKit({"70*0*1*0*0*hard.wav"});
+    core->KeyLines[0].replace("1,00", "1e39");
+    ASSERT_TRUE(core->SaveKeyLines());
+    core->ReleaseSounds(false);
+    core->CreateSounds(false);
+    core->PlayKey(71);
+    core->PlayKey(70);
+    const std::vector<float> out = render(64);
+    EXPECT_EQ(std::count_if(out.begin(), out.end(), [](float x) { return std::isnan(x); }), 0);
+    EXPECT_NEAR(out[0], 0.3f, 1e-6) << "G plays as it should";
 }
 
 // Layers past the memory budget are not loaded: their key plays Keys.txt.
