@@ -3,6 +3,7 @@
 // The choice runs inside PlayKey: fixed arrays, no allocation, no lock.
 #pragma once
 
+#include "kit/packagefiles.h"
 #include "rbcore.h"
 
 #include <QList>
@@ -32,7 +33,7 @@ struct LayerLine {
 class LayerFile {
 public:
     static const QString kFileName;  // "Layers.txt"
-    static constexpr qint64 kMaxBytes = 256 * 1024;
+    static constexpr qint64 kMaxBytes = kMaxPackageText;  // what a package may bring
     static constexpr float kMaxGain = 16.0f;
     // The line that sets the package's key velocity: "Velocidade*0.8".
     static const QString kVelocityWord;

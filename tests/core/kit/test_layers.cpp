@@ -172,12 +172,16 @@ TEST_F(Layers, BadLinesAreRefusedAndTheirKeyFallsBackToItsKeysTxtSample) {
     EXPECT_EQ(core->KeySounds[1].layers.count, 0);
     EXPECT_EQ(core->KeySounds[0].layers.count, 1);
 
-    // A file past its size cap is not read at all; every key plays Keys.txt.
+    // A file a package may bring is read whole; one past that cap is not
+    // read at all, and every key plays Keys.txt.
     log.shown.clear();
-    makeKit(QStringList(5000, "70*0*0.5*1*0*soft.wav.................................................."));
+    makeKit(kTwoLayers + QStringList(kMaxPackageText / 8, "   "));
+    EXPECT_TRUE(log.shown.isEmpty());
+    EXPECT_EQ(core->KeySounds[0].layers.count, 2);
+    makeKit(QStringList(15000, "70*0*0.5*1*0*soft.wav.................................................."));
     ASSERT_EQ(log.shown.size(), 1);
     EXPECT_EQ(log.shown[0].lines,
-              QStringList{"Layers.txt não pôde ser lido ou passa de 256 KB; as teclas tocam as amostras de Keys.txt."});
+              QStringList{"Layers.txt não pôde ser lido ou passa de 1024 KB; as teclas tocam as amostras de Keys.txt."});
     EXPECT_EQ(core->KeySounds[0].layers.count, 0);
     EXPECT_NEAR(hit(70, 1.0f, 0.1f), 0.2f, 1e-6);
 }
