@@ -450,6 +450,7 @@ KitPlan PlanHydrogenKit(const HydrogenKit& kit, const QHash<QString, QString>& r
         usable.layers.clear();
         QList<QString> sources;
         QStringList leftOut;
+        int pastBound = 0;
         if (ins.muted) reason = QStringLiteral("silenciado no kit");
         else if (!ins.LoudestLayer() || ins.LoudestLayer()->fileName.isEmpty()) reason = QStringLiteral("nenhuma amostra");
         for (const HydrogenLayer& l : ins.layers) {
@@ -466,6 +467,10 @@ KitPlan PlanHydrogenKit(const HydrogenKit& kit, const QHash<QString, QString>& r
                 leftOut.append(why);
                 continue;
             }
+            if (usable.layers.size() == kMaxLayers) {  // more the key could not load
+                ++pastBound;
+                continue;
+            }
             usable.layers.append(l);
             sources.append(source);
         }
@@ -475,6 +480,8 @@ KitPlan PlanHydrogenKit(const HydrogenKit& kit, const QHash<QString, QString>& r
             continue;
         }
         for (const QString& why : leftOut) plan.layerNotes.append(c.label + QStringLiteral(": camada ignorada (") + why + u')');
+        if (pastBound > 0)
+            plan.layerNotes.append(QStringLiteral("%1: %2 camadas ignoradas (uma tecla guarda até %3)").arg(c.label).arg(pastBound).arg(kMaxLayers));
         // The key's own sample is the one a plain key press plays, so a
         // reader that knows nothing of layers hears what a key press sounds.
         layer = plainLayer(usable, layer);

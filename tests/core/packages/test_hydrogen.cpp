@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QMap>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStorageInfo>
 #include <QSet>
 
@@ -155,8 +156,9 @@ TEST(Hydrogen, EveryLayerAndThePlaceOfEachInstrumentGoIntoLayersTxt) {
         "<layer><filename>c.wav</filename><min>0</min><max>1</max><gain>1</gain></layer></instrument>"
         "<instrument><name>Tom</name><volume>1</volume><pan_L>1</pan_L><pan_R>0.25</pan_R>"
         "<layer><filename>t.wav</filename><min>0</min><max>1</max><gain>1</gain></layer>"
-        "<layer><filename>fora.wav</filename><min>0</min><max>0.2</max><gain>1</gain></layer></instrument>"
-        "</instrumentList></drumkit_info>";
+        "<layer><filename>fora.wav</filename><min>0</min><max>0.2</max><gain>1</gain></layer>" +
+        QByteArray("<layer><filename>t.wav</filename><min>0</min><max>1</max><gain>1</gain></layer>").repeated(kMaxLayers + 1) +
+        "</instrument></instrumentList></drumkit_info>";
     writeKit(dir.path(), xml, {"k_soft.wav", "k_hard.wav", "s.wav", "c.wav", "t.wav"});
     HydrogenKit kit;
     ASSERT_TRUE(ReadHydrogenKit(dir.path(), kit));
@@ -167,7 +169,8 @@ TEST(Hydrogen, EveryLayerAndThePlaceOfEachInstrumentGoIntoLayersTxt) {
     EXPECT_DOUBLE_EQ(kit.instruments[3].pan, -0.75);
     KitPlan plan = PlanHydrogenKit(kit);
     EXPECT_EQ(keyOf(plan, kVkSpace)->file, "k_hard.wav");
-    EXPECT_EQ(plan.layerNotes, QStringList{"Tom: camada ignorada (amostra não encontrada: fora.wav)"});
+    EXPECT_EQ(plan.layerNotes, QStringList({"Tom: camada ignorada (amostra não encontrada: fora.wav)",
+                                            "Tom: 2 camadas ignoradas (uma tecla guarda até 32)"}));
     plan.scale = 0.5;
     EXPECT_TRUE(plan.KeyLines().first().contains("0,20") || plan.KeyLines().first().contains("0.20"));
     const QStringList lines = plan.LayerLines();
@@ -176,6 +179,7 @@ TEST(Hydrogen, EveryLayerAndThePlaceOfEachInstrumentGoIntoLayersTxt) {
                              "70*0*1*1*-0.3*s.wav", "85*0*1*1*-0.75*t.wav"})
         EXPECT_TRUE(lines.contains(line)) << line << "\n" << lines.join('\n').toStdString();
     EXPECT_EQ(lines.filter("c.wav").size(), 0) << "one sample in the centre needs no line";
+    EXPECT_EQ(lines.filter(QRegularExpression("^85\\*")).size(), kMaxLayers) << "as many layers as a key loads";
     QStringList names;
     for (const KitSample& s : plan.samples) names << s.name;
     EXPECT_TRUE(names.contains("k_soft.wav") && names.contains("k_hard.wav"));
