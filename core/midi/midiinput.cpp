@@ -7,6 +7,10 @@
 #include <RtMidi.h>
 
 #include <QRegularExpression>
+#include <QSocketNotifier>
+
+#include <sys/eventfd.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <string>
@@ -72,9 +76,22 @@ void onJackEvent(void* user, const unsigned char* bytes, std::size_t size, std::
 
 }  // namespace
 
-MidiInput::MidiInput(SoundCore& core, QObject* parent) : QObject(parent), core_(core) {}
+MidiInput::MidiInput(SoundCore& core, QObject* parent) : QObject(parent), core_(core) {
+    wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0) return;  // out of descriptors: queued calls wake the GUI thread instead
+    wakeNotifier_ = std::make_unique<QSocketNotifier>(wakeFd_, QSocketNotifier::Read);
+    connect(wakeNotifier_.get(), &QSocketNotifier::activated, this, [this] {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &count, sizeof count);
+        Drain();
+    });
+}
 
-MidiInput::~MidiInput() { Close(); }
+MidiInput::~MidiInput() {
+    Close();  // no producer is left to write to the descriptor
+    wakeNotifier_.reset();
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+}
 
 QStringList MidiInput::Ports() {
     QStringList ports;
@@ -180,8 +197,14 @@ void MidiInput::Receive(const unsigned char* bytes, std::size_t size, std::int64
                                             static_cast<std::uint8_t>(bytes[2] & 0x7F)};
     head_.store(head + 1, std::memory_order_release);
     // One wake-up for a burst: the drain takes everything queued by then.
-    if (!wakePending_.exchange(true, std::memory_order_acq_rel))
-        QMetaObject::invokeMethod(this, &MidiInput::Drain, Qt::QueuedConnection);
+    if (!wakePending_.exchange(true, std::memory_order_acq_rel)) {
+        if (wakeFd_ < 0) {
+            QMetaObject::invokeMethod(this, &MidiInput::Drain, Qt::QueuedConnection);
+            return;
+        }
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    }
 }
 
 void MidiInput::Drain() {

@@ -18,6 +18,7 @@
 #include <functional>
 #include <memory>
 
+class QSocketNotifier;
 class RtMidiIn;
 
 namespace rimbal {
@@ -44,8 +45,8 @@ public:
 
     // Any thread, one at a time (the port's thread, or a test standing in for
     // it): one complete MIDI message, and when it happened on the steady
-    // clock (0: not known). Never blocks; when the queue is full the message
-    // is dropped and counted.
+    // clock (0: not known). Never blocks, locks or allocates (JACK's process
+    // thread calls it); when the queue is full the message is dropped and counted.
     void Receive(const unsigned char* bytes, std::size_t size, std::int64_t momentNs = 0);
     // RtMidi's message with its time since the port's previous message.
     void ReceiveDelta(double deltaSeconds, const unsigned char* bytes, std::size_t size);
@@ -86,6 +87,10 @@ private:
     std::atomic<std::size_t> head_{0};  // written by the producer
     std::atomic<std::size_t> tail_{0};  // written by the GUI thread
     std::atomic<bool> wakePending_{false};
+    // The producer wakes the GUI thread through an eventfd: a write to it
+    // neither locks nor allocates, where posting a Qt event does both.
+    int wakeFd_ = -1;
+    std::unique_ptr<QSocketNotifier> wakeNotifier_;
     std::atomic<std::uint64_t> dropped_{0};
 };
 

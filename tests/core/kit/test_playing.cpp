@@ -2,6 +2,10 @@
 #include "corefixture.h"
 
 #include "base/textfiles.h"
+#include "midi/midiinput.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 
 #include <atomic>
 #include <cmath>
@@ -194,6 +198,24 @@ TEST_F(Playing, PlayKeyWithLayersAllocatesNothing) {
     gCounting = false;
     EXPECT_EQ(gAllocations.load(), 0);
     EXPECT_EQ(core->PlayCount, 15u);
+}
+
+// A note queued by a MIDI port's thread (JACK's process thread among them)
+// allocates nothing, and the GUI thread still plays it.
+TEST_F(Playing, AMidiNoteQueuedAllocatesNothingAndIsPlayed) {
+    startEngine();
+    addKey(definition(65, outsideFile("a.wav", std::vector<float>(4800, 0.01f))));
+    core->NoteMap.Set(36, 65);
+    MidiInput midi(*core);
+    const unsigned char note[] = {0x99, 36, 100};
+    gAllocations = 0;
+    gCounting = true;
+    for (int i = 0; i < 3; ++i) midi.Receive(note, 3);
+    gCounting = false;
+    EXPECT_EQ(gAllocations.load(), 0);
+    const QDeadlineTimer deadline(10000);
+    while (core->PlayCount < 3 && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    EXPECT_EQ(core->PlayCount, 3u);
 }
 
 }  // namespace
