@@ -96,7 +96,7 @@ void TFrmSplash::tmrDelayTimer() {
     SetStatus(QStringLiteral("Carregando configurações..."));
     s.LoadConfiguration();
     QString demoError;
-    CopyDemoKit(s, &demoError);
+    const bool demoInPlace = CopyDemoKit(s, &demoError);
     ChooseDemoKit(s);
     core.KeyLines.clear();
     core.EffectNames.clear();
@@ -111,7 +111,9 @@ void TFrmSplash::tmrDelayTimer() {
 
     SetStatus(QStringLiteral("Carregando definições de teclas..."));
     core.LoadKeyLines();
-    if (s.FirstRun) s.FirstRun = false;
+    // A demo kit that could not be copied (a full disk) keeps the first run
+    // open, so the next start tries again.
+    if (s.FirstRun && demoInPlace) s.FirstRun = false;
 
     for (auto& r : core.KeySounds) SoundCore::EmptyRecord(r);
     core.KeyCount = 0;

@@ -3,9 +3,9 @@
 #include "kit/demokit.h"
 
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 
 namespace rimbal {
 
@@ -28,15 +28,20 @@ bool CopyDemoKit(const Settings& settings, QString* error) {
     const QString staging = settings.PackPath + u'.' + kDemoPackage + QStringLiteral(".novo");
     QDir(staging).removeRecursively();
     bool ok = QDir().mkpath(staging);
-    QDirIterator files(source, QDir::Files);
-    while (ok && files.hasNext()) {
-        const QString file = files.next();
-        ok = QFile::copy(file, staging + u'/' + QFileInfo(file).fileName());
-    }
+    qint64 needed = 0;
+    const QFileInfoList files = QDir(source).entryInfoList(QDir::Files);
+    for (const QFileInfo& file : files) needed += file.size();
+    for (qsizetype i = 0; ok && i < files.size(); ++i)
+        ok = QFile::copy(files[i].filePath(), staging + u'/' + files[i].fileName());
     ok = ok && QDir().rename(staging, target);
     if (!ok) {
         QDir(staging).removeRecursively();
-        if (error) *error = QStringLiteral("O kit de demonstração não foi copiado para %1.").arg(QDir::toNativeSeparators(target));
+        if (error) {
+            *error = QStringLiteral("O kit de demonstração não foi copiado para %1").arg(QDir::toNativeSeparators(target));
+            const qint64 free = QStorageInfo(settings.PackPath).bytesAvailable();
+            if (free >= 0 && free < needed + 65536) *error += QStringLiteral(": falta espaço no disco");
+            *error += QStringLiteral(". A cópia será tentada de novo no próximo início.");
+        }
     }
     return ok;
 }

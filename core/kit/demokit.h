@@ -18,7 +18,7 @@ bool ChooseDemoKit(Settings& settings);
 // may write; a new user (first run) gets a copy in their packages folder, to
 // play, change or delete as their own. A user who deleted it does not get it
 // back. False, with the reason in error, when a needed copy failed (nothing is
-// left half copied).
+// left half copied); the first run then stays open for the next start.
 bool CopyDemoKit(const Settings& settings, QString* error = nullptr);
 
 }  // namespace rimbal

@@ -13,12 +13,16 @@
 #include "privatepulse.h"
 #include "rimbalbtn.h"
 #include "base/textfiles.h"
+#include "filesizelimit.h"
+#include "kit/demokit.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListWidget>
@@ -481,6 +485,27 @@ TEST_F(Program, ClosingReleasesTheEngineAndSavesTheSettings) {
     EXPECT_TRUE(iniText().contains("FirstRun=0"));
     EXPECT_TRUE(iniText().contains("PackName=Kit"));
     EXPECT_FALSE(QFile::exists(appDir + "Temp.$$$"));
+}
+
+// An installed program whose demo kit could not be copied for a new user (a
+// full disk) says so and tries again at the next start.
+TEST_F(Program, ADemoKitCopyThatFailedIsTriedAgainAtTheNextStart) {
+    preparePackage(1);
+    const QString demo = appDir + "programa/Pacotes/" + kDemoPackage + '/';
+    ASSERT_TRUE(QDir().mkpath(demo));
+    ASSERT_TRUE(WriteTextLines(demo + "Keys.txt", {"65*0*0*0*0*1,00*" + QString("0*").repeated(16) + "a.wav"}));
+    ASSERT_TRUE(QFile::copy(appDir + "Pacotes/Kit/s0.wav", demo + "a.wav"));  // 48 KB, past the limit below
+    ctx->settings.ProgramDir = appDir + "programa/";
+    {
+        const FileSizeLimit full(4096);
+        ASSERT_TRUE(runStartup());
+    }
+    ASSERT_EQ(log.shown.size(), 1);
+    EXPECT_TRUE(log.shown[0].lines.filter("O kit de demonstração não foi copiado").size() == 1);
+    EXPECT_TRUE(ctx->settings.FirstRun) << "the copy is still due";
+    EXPECT_FALSE(QFileInfo::exists(ctx->settings.PackPath + kDemoPackage));
+    EXPECT_TRUE(CopyDemoKit(ctx->settings));
+    EXPECT_TRUE(QFileInfo::exists(ctx->settings.PackPath + kDemoPackage + "/a.wav"));
 }
 
 // The metronome's menu rows: its values through the input box, range checks
