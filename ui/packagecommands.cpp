@@ -13,6 +13,7 @@
 #include <QProgressDialog>
 #include <QWidget>
 
+#include <algorithm>
 #include <memory>
 
 namespace rimbal {
@@ -235,9 +236,16 @@ void ImportHydrogenKitFile(AppContext& ctx, TFrmCenter& main, const QString& fil
         if (!done.notImported.isEmpty())
             lines << QStringLiteral("O kit foi importado como o pacote \"%1\", sem estes instrumentos:").arg(done.package)
                   << done.notImported;
-        if (!done.notes.isEmpty())
-            lines << QStringLiteral("O kit foi importado como o pacote \"%1\"; algumas camadas ficaram de fora:").arg(done.package)
-                  << done.notes;
+        if (!done.notes.isEmpty()) {
+            lines << QStringLiteral("O kit foi importado como o pacote \"%1\"; algumas camadas ficaram de fora:").arg(done.package);
+            // The notes take what room the window has left, so no count line
+            // of either list is cut off.
+            const qsizetype room = std::max<qsizetype>(kLogShownLines - lines.size(), 0);
+            if (done.notes.size() <= room + 1) lines << done.notes;
+            else
+                lines << done.notes.first(room)
+                      << QStringLiteral("... e mais %1 camadas de fora.").arg(done.notes.size() - room);
+        }
         ctx.log.showLog(QStringLiteral("Erros ao importar kit"), lines);
         break;
     }

@@ -230,9 +230,10 @@ KitImport Packages::ImportHydrogenKit(const QString& path) {
     }
     if (!refused.isEmpty()) plan = PlanHydrogenKit(kit, refused);
     out.notImported = plan.notPlaced;
-    if (out.notImported.size() > kLogShownLines + 1) {
-        const qsizetype more = out.notImported.size() - kLogShownLines;
-        out.notImported.resize(kLogShownLines);
+    // Room in a log window for this list's count line and two headings.
+    if (const qsizetype room = kLogShownLines - 3; out.notImported.size() > room + 1) {
+        const qsizetype more = out.notImported.size() - room;
+        out.notImported.resize(room);
         out.notImported << QStringLiteral("... e mais %1 instrumentos não importados.").arg(more);
     }
     out.notes = plan.layerNotes;

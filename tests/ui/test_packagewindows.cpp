@@ -338,7 +338,7 @@ TEST_F(PackageWindows, MainWindowImportsHydrogenKits) {
 }
 
 // Every instrument placed but a layer left out: the log says which, under
-// its own heading.
+// its own heading; past a window's room each list ends with its own count.
 TEST_F(PackageWindows, AKitImportedWithoutSomeLayersSaysWhichInItsLog) {
     start();
     QDir().mkpath(appDir + "camadas");
@@ -358,6 +358,23 @@ TEST_F(PackageWindows, AKitImportedWithoutSomeLayersSaysWhichInItsLog) {
     EXPECT_EQ(log.shown[0].lines, QStringList({"O kit foi importado como o pacote \"Camadas\"; algumas camadas ficaram de fora:",
                                                "Kick: camada ignorada (amostra não encontrada: soft.wav)"}));
     EXPECT_EQ(ctx->settings.PackName, "Camadas");
+
+    QByteArray many;
+    for (int i = 0; i < 400; ++i)
+        many += "<instrument><name>Tom " + QByteArray::number(i) + "</name><layer><filename>hard.wav</filename><min>0</min>"
+                "<max>0.5</max></layer><layer><filename>x.wav</filename><min>0.5</min><max>1</max></layer></instrument>";
+    ASSERT_TRUE(xml.open(QIODevice::WriteOnly));
+    xml.write("<drumkit_info><name>Muitos</name><instrumentList>" + many + "</instrumentList></drumkit_info>");
+    xml.close();
+    log.shown.clear();
+    prompt.textAnswers = {appDir + "camadas/drumkit.xml"};
+    trigger("ImportarKitHydrogen1");
+    ASSERT_EQ(log.shown.size(), 1);
+    const QStringList& lines = log.shown[0].lines;
+    EXPECT_EQ(ShownLogLines(lines), lines) << "the window shows it whole";
+    EXPECT_TRUE(lines.contains("... e mais 40 instrumentos não importados.")) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines.contains("O kit foi importado como o pacote \"Muitos\"; algumas camadas ficaram de fora:"));
+    EXPECT_EQ(lines.last(), "... e mais 400 camadas de fora.");
 }
 
 TEST_F(PackageWindows, PreferencesOpenTheManagerAndShowThePackageTakenIntoUse) {
