@@ -3,6 +3,7 @@
 #include "kit/soundcore.h"
 
 #include "kit/packagefiles.h"
+#include "kit/soundinfo.h"
 #include "base/textfiles.h"
 #include "base/textroutines.h"
 
@@ -316,16 +317,7 @@ rb::Sound SoundCore::layerSound(const QString& path, std::uint32_t mode) {
     rb::Sound sound{};
     LogResult(rb::System_CreateSound(SoundSystem, nativePath(path).constData(), mode, nullptr, &sound));
     if (sound == rb::Sound{}) return sound;
-    // What it takes decoded: float frames at the mixer rate, one or two sides.
-    std::uint32_t frames = 0;
-    int channels = 1, rate = 0;
-    float frequency = 0;
-    rb::Sound_GetLength(sound, &frames, rb::TIMEUNIT_PCM);
-    rb::Sound_GetFormat(sound, nullptr, nullptr, &channels, nullptr);
-    rb::Sound_GetDefaults(sound, &frequency, nullptr, nullptr, nullptr);
-    rb::System_GetSoftwareFormat(SoundSystem, &rate, nullptr);
-    const double ratio = frequency > 0 && rate > 0 ? rate / static_cast<double>(frequency) : 1.0;
-    layerBytes_ += static_cast<std::uint64_t>(frames * ratio) * static_cast<std::uint64_t>(std::clamp(channels, 1, 2)) * 4;
+    layerBytes_ += DecodedBytes(SoundSystem, sound);
     layerPool_.push_back({path, mode, sound});
     if (OnSoundCreated)
         OnSoundCreated(ScanCount() + static_cast<int>(layerPool_.size()), ScanCount() + static_cast<int>(Layers.Lines.size()));

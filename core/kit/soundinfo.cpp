@@ -8,7 +8,21 @@
 #include <QFileInfo>
 #include <QLocale>
 
+#include <algorithm>
+
 namespace rimbal {
+
+std::uint64_t DecodedBytes(rb::System system, rb::Sound sound) {
+    std::uint32_t frames = 0;
+    int channels = 1, rate = 0;
+    float frequency = 0;
+    rb::Sound_GetLength(sound, &frames, rb::TIMEUNIT_PCM);
+    rb::Sound_GetFormat(sound, nullptr, nullptr, &channels, nullptr);
+    rb::Sound_GetDefaults(sound, &frequency, nullptr, nullptr, nullptr);
+    rb::System_GetSoftwareFormat(system, &rate, nullptr);
+    const double ratio = frequency > 0 && rate > 0 ? rate / static_cast<double>(frequency) : 1.0;
+    return static_cast<std::uint64_t>(frames * ratio) * static_cast<std::uint64_t>(std::clamp(channels, 1, 2)) * 4;
+}
 
 QString SizeText(qint64 bytes) {
     double x = static_cast<double>(bytes);

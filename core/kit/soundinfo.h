@@ -22,6 +22,9 @@ extern const TID3_Frame kId3Frames[137];
 extern const char* const kSizeUnits[7];
 
 QString SizeText(qint64 bytes);
+// What a loaded sound takes in memory decoded: float frames at the mixer's
+// rate, one or two sides.
+std::uint64_t DecodedBytes(rb::System system, rb::Sound sound);
 QString DurationText(std::uint16_t seconds);
 
 // Fills the two memos' lines for a loaded sound; every engine call's result

@@ -10,6 +10,7 @@
 #include "settings/settings.h"
 #include "kit/layers.h"
 #include "kit/soundcore.h"
+#include "kit/soundinfo.h"
 #include "base/textfiles.h"
 
 #include "rbcore.h"
@@ -61,15 +62,7 @@ public:
         rb::Sound sound{};
         const rb::Result r = rb::System_CreateSound(sys_, QFile::encodeName(file).constData(), rb::MODE_SOFTWARE, nullptr, &sound);
         if (sound == rb::Sound{}) return r;
-        std::uint32_t frames = 0;
-        int channels = 1, rate = 0;
-        float frequency = 0;
-        rb::Sound_GetLength(sound, &frames, rb::TIMEUNIT_PCM);
-        rb::Sound_GetFormat(sound, nullptr, nullptr, &channels, nullptr);
-        rb::Sound_GetDefaults(sound, &frequency, nullptr, nullptr, nullptr);
-        rb::System_GetSoftwareFormat(sys_, &rate, nullptr);
-        const double ratio = frequency > 0 && rate > 0 ? rate / static_cast<double>(frequency) : 1.0;
-        measure.bytes = static_cast<std::uint64_t>(frames * ratio) * static_cast<std::uint64_t>(std::clamp(channels, 1, 2)) * 4;
+        measure.bytes = DecodedBytes(sys_, sound);
         rb::Channel ch{};
         if (rb::System_PlaySound(sys_, rb::CHANNEL_FREE, sound, false, &ch) == rb::OK) {
             bool playing = true;

@@ -241,12 +241,7 @@ bool Packages::ExportPackage(const QString& archivePath, const PackageInfo& info
     // file are one file).
     const QString folder = core_.PackageFolder();
     QStringList paths, identities;
-    QList<int> fileOfLine;
-    for (const QString& line : core_.KeyLines) {
-        const QString ref = KeyLineSample(line);
-        const QString path = HasDrive(ref) ? ref : JoinRelative(folder, ref);
-        const QFileInfo fi(path);
-        if (ref.isEmpty() || !fi.isFile()) return fail(QStringLiteral("Arquivo não existe: ") + path);
+    const auto fileIndex = [&](const QFileInfo& fi) {
         qsizetype k = identities.indexOf(fi.canonicalFilePath());
         if (k < 0) {
             k = paths.size();
@@ -254,7 +249,15 @@ bool Packages::ExportPackage(const QString& archivePath, const PackageInfo& info
             identities.append(fi.canonicalFilePath());
             report(QString(), -1);
         }
-        fileOfLine.append(static_cast<int>(k));
+        return static_cast<int>(k);
+    };
+    QList<int> fileOfLine;
+    for (const QString& line : core_.KeyLines) {
+        const QString ref = KeyLineSample(line);
+        const QString path = HasDrive(ref) ? ref : JoinRelative(folder, ref);
+        const QFileInfo fi(path);
+        if (ref.isEmpty() || !fi.isFile()) return fail(QStringLiteral("Arquivo não existe: ") + path);
+        fileOfLine.append(fileIndex(fi));
     }
     if (paths.isEmpty()) return fail(QStringLiteral("O pacote em uso não tem sons para exportar."));
     // The layers travel with their samples; a line whose sample cannot be
@@ -269,15 +272,8 @@ bool Packages::ExportPackage(const QString& archivePath, const PackageInfo& info
             const QString path = core_.ResolveStoredName(l.file);
             const QFileInfo fi(path);
             if (!fi.isFile()) continue;
-            qsizetype k = identities.indexOf(fi.canonicalFilePath());
-            if (k < 0) {
-                k = paths.size();
-                paths.append(fi.absoluteFilePath());
-                identities.append(fi.canonicalFilePath());
-                report(QString(), -1);
-            }
             layerLines.append(linePrefix(line));
-            fileOfLayer.append(static_cast<int>(k));
+            fileOfLayer.append(fileIndex(fi));
         }
     }
     if (identities.contains(QFileInfo(archivePath).canonicalFilePath()))
